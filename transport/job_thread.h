@@ -1,0 +1,47 @@
+#pragma once
+// One worker thread with a first-in first-out queue of jobs. A job counts as
+// pending until it has returned.
+//
+// Destroying a job_thread waits for the running job to return: there is no
+// forced termination. A caller must first cut the job's network waits short
+// (the unit's cancel), or the destructor waits as long as the job blocks.
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace talvor {
+
+class job_thread {
+public:
+    using job = std::function<void()>;
+
+    job_thread();
+    ~job_thread();
+    job_thread(const job_thread&) = delete;
+    job_thread& operator=(const job_thread&) = delete;
+
+    // Queues a job; returns the pending count including it.
+    std::size_t post(job j);
+    // 0 once nothing is pending; the pending count when 3000 ms have passed
+    // at a check; -1 when the last wait for idleness timed out.
+    long wait_idle();
+    // Queued plus running jobs, read under the lock.
+    std::size_t pending() const;
+    bool on_this_thread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+private:
+    void run();
+
+    mutable std::mutex lock_;
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::deque<job> queue_;
+    std::size_t idle_generation_ = 0; // bumped each time the queue empties
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+} // namespace talvor
