@@ -19,6 +19,6 @@ std::string sdcard_clear_data(unsigned code);
 std::string category_data(unsigned category);
 std::string modbus_read_data(long long start, long long count, long long interval);
 // Requires at least one value (an empty write is never sent).
-std::string modbus_write_data(long long start, const std::vector<long long>& values);
+std::string modbus_write_data(long long start, const std::vector<int>& values);
 
 } // namespace talvor::json_text

@@ -1,0 +1,86 @@
+#include "transport/job_thread.h"
+
+#include <chrono>
+
+namespace talvor {
+
+job_thread::job_thread()
+    : thread_([this] { run(); })
+{
+}
+
+job_thread::~job_thread()
+{
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        stop_ = true;
+    }
+    work_.notify_all();
+    // No forced termination exists here: a running job is waited for. The
+    // owner cancels the unit's network waits first so this returns promptly.
+    if (thread_.joinable())
+        thread_.join();
+    // Jobs still queued are destroyed unrun with the deque.
+}
+
+std::size_t job_thread::post(job j)
+{
+    std::size_t count;
+    bool was_empty;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        was_empty = queue_.empty();
+        queue_.push_back(std::move(j));
+        count = queue_.size();
+    }
+    if (was_empty)
+        work_.notify_one();
+    return count;
+}
+
+std::size_t job_thread::pending() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return queue_.size();
+}
+
+long job_thread::wait_idle()
+{
+    using clock = std::chrono::steady_clock;
+    const auto start = clock::now();
+    const auto deadline = start + std::chrono::milliseconds(3000);
+    std::unique_lock<std::mutex> g(lock_);
+    for (;;) {
+        if (queue_.empty())
+            return 0;
+        if (clock::now() - start > std::chrono::milliseconds(2999))
+            return static_cast<long>(queue_.size());
+        const std::size_t generation = idle_generation_;
+        if (!idle_.wait_until(g, deadline, [&] { return idle_generation_ != generation; }))
+            return -1;
+    }
+}
+
+void job_thread::run()
+{
+    std::unique_lock<std::mutex> g(lock_);
+    while (!stop_) {
+        if (queue_.empty()) {
+            work_.wait(g, [&] { return stop_ || !queue_.empty(); });
+            continue;
+        }
+        // The job stays queued (and counted) until it has returned.
+        job current = queue_.front();
+        g.unlock();
+        current();
+        current = nullptr; // its captures die outside the lock too
+        g.lock();
+        queue_.pop_front();
+        if (queue_.empty()) {
+            ++idle_generation_;
+            idle_.notify_all();
+        }
+    }
+}
+
+} // namespace talvor
