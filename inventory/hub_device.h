@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "inventory/code_tables.h"
+#include "inventory/ensure_login_state.h"
 #include "inventory/tap_device.h"
 #include "inventory/tree_node.h"
 #include "inventory/unit_address.h"
@@ -63,6 +64,7 @@ public:
     std::unique_ptr<zt_hub> hub; // created on first use by the connection worker
     std::vector<std::unique_ptr<CTapDevice>> taps;
     std::vector<std::pair<int, int>> config_categories; // (category id, value)
+    unit_login_state login; // the connection worker's per-unit state
 
     // Sets the job state and resets job_progress to 0.0..1.0, value 0.0.
     void set_job_state(int kind, int result, int done);

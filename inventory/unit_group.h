@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "inventory/code_tables.h"
+#include "inventory/ensure_login_state.h"
 #include "inventory/hub_device.h"
 #include "inventory/tree_node.h"
 #include "inventory/unit_address.h"
@@ -73,6 +74,7 @@ public:
     std::mutex login_mutex;
     std::mutex prompt_lock;
     std::mutex security_mutex;
+    shared_prompt_state prompt; // the connection worker's shared prompt state
 
 private:
     std::vector<std::unique_ptr<CHubDevice>> units_;
