@@ -1,0 +1,62 @@
+#include "inventory/connection_worker.h"
+
+#include <mutex>
+
+namespace talvor {
+
+const char* failure_text(unit_failure failure)
+{
+    switch (failure) {
+    case unit_failure::none:
+        return "none";
+    case unit_failure::unreachable:
+        return "unreachable";
+    case unit_failure::no_client:
+        return "no client";
+    case unit_failure::security_refused:
+        return "security refused";
+    case unit_failure::password_cancelled:
+        return "password cancelled";
+    case unit_failure::login_refused:
+        return "login refused";
+    case unit_failure::read_failed:
+        return "information unreadable";
+    case unit_failure::duplicate:
+        return "duplicate";
+    }
+    return "unknown";
+}
+
+void install_hub(CHubDevice& unit, std::unique_ptr<zt_hub> hub)
+{
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    if (hub && unit.login.cancel_requested)
+        hub->set_cancel(true);
+    unit.hub = std::move(hub);
+}
+
+void cancel_unit(CHubDevice& unit)
+{
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    unit.login.cancel_requested = true;
+    if (unit.hub)
+        unit.hub->set_cancel(true);
+}
+
+void discard_hub(CHubDevice& unit)
+{
+    std::unique_ptr<zt_hub> old;
+    {
+        std::lock_guard<std::mutex> g(unit.login.hub_lock);
+        unit.login.cancel_requested = false;
+        old = std::move(unit.hub);
+    }
+}
+
+int unit_protocol(CHubDevice& unit)
+{
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    return unit.hub ? unit.hub->protocol_kind() : 0;
+}
+
+} // namespace talvor

@@ -1,0 +1,39 @@
+#pragma once
+// What a unit's jobs need from the window side to connect: the bridge to the
+// UI thread, the running settings and the hub factory.
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "inventory/app_settings.h"
+#include "inventory/hub_device.h"
+#include "inventory/window_bridge.h"
+#include "protocol/zt_hub.h"
+
+namespace talvor {
+
+using hub_factory = std::function<std::unique_ptr<zt_hub>(const ip_address&, std::string_view user_agent, int tls_checks)>;
+
+struct connection_env {
+    window_bridge* bridge = nullptr;
+    const AppSettings* settings = nullptr;
+    hub_factory factory = make_hub; // tests put their own clients here
+    // Password prompts a unit may take part in; 0 = no limit. A front end
+    // that cannot ask a person (the same password every time) sets 1, so a
+    // unit refused with that password ends instead of asking for ever.
+    int max_password_rounds = 0;
+};
+
+// Stores a new client as the unit's session. A client made after the unit
+// was cancelled starts cancelled.
+void install_hub(CHubDevice& unit, std::unique_ptr<zt_hub> hub);
+// UI thread: cuts every network wait of the unit short, now and for a
+// client made later.
+void cancel_unit(CHubDevice& unit);
+// UI thread, unit's worker idle: drops the session (the next job probes the
+// unit again) and lifts an earlier cancel.
+void discard_hub(CHubDevice& unit);
+// The protocol of the unit's session (protocol_http, protocol_wss), 0 without one.
+int unit_protocol(CHubDevice& unit);
+
+} // namespace talvor

@@ -1,0 +1,97 @@
+#pragma once
+// Everything the core asks or tells the user. The core builds each request
+// with its exact texts and acts on the answer; a front end only shows it
+// (Qt dialogs, a terminal, or a test script).
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace talvor {
+
+// Button results, numbered as the platform's dialog results.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+inline constexpr int IDRETRY = 4;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+inline constexpr int IDCLOSE = 8;
+
+// Common buttons of a task dialog (bit mask).
+inline constexpr unsigned button_ok = 0x01;
+inline constexpr unsigned button_yes = 0x02;
+inline constexpr unsigned button_no = 0x04;
+inline constexpr unsigned button_cancel = 0x08;
+inline constexpr unsigned button_retry = 0x10;
+inline constexpr unsigned button_close = 0x20;
+
+enum class dialog_icon { none, information, warning, error, shield };
+
+// All texts are UTF-8.
+struct task_dialog_request {
+    std::string title;
+    std::string main_instruction;
+    std::string content;
+    std::string footer;
+    unsigned buttons = button_ok;
+    int default_button = 0; // a result id; 0 = the front end's choice
+    std::vector<std::pair<int, std::string>> radio_buttons; // id, caption, in display order
+    int default_radio = 0;
+    std::string verification_text; // empty = no check box
+    bool verification_checked = false;
+    dialog_icon main_icon = dialog_icon::none;
+    dialog_icon footer_icon = dialog_icon::none;
+    int width = 0; // dialog units; 0 = automatic
+};
+
+struct task_dialog_answer {
+    int button = IDCANCEL;
+    int radio = 0;
+    bool verification_checked = false;
+};
+
+struct password_request {
+    std::string caption;      // "Password For \"<label>\""
+    std::string group_title;  // "Administrator Password"
+    std::string show_text;    // "Show password"
+    std::string label;        // the unit's label alone
+};
+
+struct file_request {
+    std::string title;
+    // Platform filter text: pairs of description and pattern joined by '|',
+    // ended by "||" (e.g. "Text Files (*.txt)|*.txt|All Files (*.*)|*.*||").
+    std::string filter;
+    bool save = false;
+    std::string default_name;
+};
+
+struct folder_request {
+    std::string title;
+};
+
+class dialogs {
+public:
+    virtual ~dialogs() = default;
+
+    virtual task_dialog_answer task_dialog(const task_dialog_request& request) = 0;
+    // The typed text as UTF-8, or nothing when cancelled. The caller turns it
+    // into password bytes (password_text.h) and wipes it.
+    virtual std::optional<std::string> ask_password(const password_request& request) = 0;
+    // Chosen path, or nothing when cancelled.
+    virtual std::optional<std::filesystem::path> choose_file(const file_request& request) = 0;
+    virtual std::optional<std::filesystem::path> choose_folder(const folder_request& request) = 0;
+};
+
+// The requests of the two connection prompts, texts exactly as shown.
+password_request password_prompt_request(const std::string& label);
+task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems);
+// 0 no, 1 yes, 2 no to all, 3 yes to all.
+int security_prompt_answer(const task_dialog_answer& answer);
+
+// A plain error report: one OK button and the error icon.
+task_dialog_request error_dialog(std::string title, std::string main_instruction, std::string content);
+
+} // namespace talvor

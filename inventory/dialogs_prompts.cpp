@@ -1,0 +1,60 @@
+#include "inventory/dialogs.h"
+
+#include "transport/conn_sess.h"
+
+namespace talvor {
+
+password_request password_prompt_request(const std::string& label)
+{
+    password_request r;
+    r.caption = "Password For \"" + label + "\"";
+    r.group_title = "Administrator Password";
+    r.show_text = "Show password";
+    r.label = label;
+    return r;
+}
+
+task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems)
+{
+    static constexpr struct {
+        std::uint32_t bit;
+        const char* text;
+    } lines[] = {
+        {problem_unencrypted, "Connection is unencrypted"},
+        {problem_invalid, "Certificate is invalid"},
+        {problem_untrusted, "Certificate is untrusted"},
+        {problem_identity, "Unit identity unconfirmed"},
+    };
+    task_dialog_request r;
+    r.title = "Security Exception For \"" + label + "\"";
+    r.main_instruction = "CONNECTION NOT SECURE";
+    r.content = "The connection to the unit does not meet security requirements :-\r\n\r\n";
+    for (const auto& line : lines)
+        if (problems & line.bit)
+            r.content += std::string("    \u2022    ") + line.text + "\r\n";
+    r.content += "\r\nAre you sure you want to connect to this unit ?";
+    r.buttons = button_yes | button_no;
+    r.default_button = IDNO;
+    r.main_icon = dialog_icon::warning;
+    r.width = 225;
+    r.verification_text = "Do not ask again";
+    return r;
+}
+
+int security_prompt_answer(const task_dialog_answer& answer)
+{
+    return (answer.button == IDYES ? 1 : 0) | (answer.verification_checked ? 2 : 0);
+}
+
+task_dialog_request error_dialog(std::string title, std::string main_instruction, std::string content)
+{
+    task_dialog_request r;
+    r.title = std::move(title);
+    r.main_instruction = std::move(main_instruction);
+    r.content = std::move(content);
+    r.buttons = button_ok;
+    r.main_icon = dialog_icon::error;
+    return r;
+}
+
+} // namespace talvor

@@ -1,0 +1,78 @@
+#include "operations/unit_manager.h"
+
+#include "inventory/discovery_window.h"
+#include "inventory/refresh_job.h"
+#include "operations/dispatch_job.h"
+
+namespace talvor {
+
+unit_manager::unit_manager(window_bridge& bridge, dialogs& ui, AppSettings& settings, unit_listener* listener)
+    : bridge_(bridge), ui_(ui), settings_(settings), listener_(listener), group_(std::make_unique<unit_group>()),
+      window_worker_(std::make_unique<job_thread>())
+{
+    env_.bridge = &bridge_;
+    env_.settings = &settings_;
+    bridge_.set_target(this);
+}
+
+unit_manager::~unit_manager()
+{
+    shut_down();
+    window_worker_.reset();
+    group_.reset();
+    bridge_.set_target(nullptr);
+}
+
+bool unit_manager::discover()
+{
+    if (shutting_down_ || settings_.discover_flags.load() == 0)
+        return false;
+    if (window_worker_->pending() != 0)
+        return false;
+    auto run = std::make_shared<do_discover>(bridge_);
+    run->open_sockets();
+    {
+        std::lock_guard<std::mutex> g(discovery_lock_);
+        discovery_ = run;
+    }
+    window_worker_->post([this, run]() mutable {
+        run->run_discovery();
+        bridge_.send({WM_DISCOVERY_DONE, 0, 0});
+        {
+            std::lock_guard<std::mutex> g(discovery_lock_);
+            if (discovery_ == run)
+                discovery_.reset();
+        }
+        run.reset(); // closes the sockets
+    });
+    return true;
+}
+
+bool unit_manager::queue_refresh(CHubDevice& unit)
+{
+    const connection_env env = env_;
+    CHubDevice* target = &unit;
+    return dispatch_job(busy_, job_kind_refresh, unit, [target, env] { refresh_job(*target, env); });
+}
+
+void unit_manager::shut_down()
+{
+    if (shutting_down_)
+        return;
+    shutting_down_ = true;
+    bridge_.shut_down();
+    {
+        std::lock_guard<std::mutex> g(discovery_lock_);
+        if (discovery_)
+            discovery_->stop();
+    }
+    window_worker_->wait_idle();
+    // Cancel all first, so the units' network waits end together; then join.
+    for (const auto& unit : group_->units())
+        cancel_unit(*unit);
+    for (const auto& unit : group_->units())
+        unit->worker.reset();
+    busy_.clear();
+}
+
+} // namespace talvor

@@ -1,0 +1,122 @@
+#pragma once
+// What the main window owns below its widgets: the units, busy_units, the
+// window's own worker (discovery), and the handling of the window messages.
+// The GUI and the command-line front end drive the same object; they are
+// told through unit_listener what to show.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "inventory/app_settings.h"
+#include "inventory/connection_worker.h"
+#include "inventory/dialogs.h"
+#include "inventory/unit_group.h"
+#include "inventory/window_bridge.h"
+#include "operations/busy_units.h"
+#include "transport/job_thread.h"
+
+namespace talvor {
+
+class do_discover;
+
+// A unit a refresh removed, as it was just before it is destroyed.
+struct removed_unit {
+    const CHubDevice* unit = nullptr; // for lookups only; destroyed right after
+    std::string address;              // address text
+    std::string label;
+    int protocol = 0;                 // protocol_http, protocol_wss, 0 when not known
+    unit_failure reason = unit_failure::none;
+};
+
+// The front end's side. Every call comes on the UI thread.
+class unit_listener {
+public:
+    virtual ~unit_listener() = default;
+    // A refresh succeeded: show the unit (tree insertion).
+    virtual void unit_ready(CHubDevice&) {}
+    // A refresh failed or found a duplicate; the unit goes right after.
+    virtual void unit_removed(const removed_unit&) {}
+    // A discovery run has ended; command states may change.
+    virtual void discovery_finished() {}
+    // A job of another kind than refresh has reported (busy_units updated).
+    virtual void job_finished(CHubDevice&) {}
+};
+
+enum class add_result { empty, invalid, added, duplicate };
+
+class unit_manager final : public message_target {
+public:
+    // Becomes the bridge's target. `listener` may be null.
+    unit_manager(window_bridge& bridge, dialogs& ui, AppSettings& settings, unit_listener* listener = nullptr);
+    // Shuts down (below) if not done yet.
+    ~unit_manager() override;
+    unit_manager(const unit_manager&) = delete;
+    unit_manager& operator=(const unit_manager&) = delete;
+
+    unit_group& group() { return *group_; }
+    busy_units& busy() { return busy_; }
+    job_thread& window_worker() { return *window_worker_; }
+    // What every unit job needs; its factory may be replaced before the
+    // first unit is added (tests).
+    connection_env& env() { return env_; }
+    void set_listener(unit_listener* listener) { listener_ = listener; }
+
+    // Commands (UI thread).
+    // Starts discovery; false when it did nothing (disabled, or running).
+    bool discover();
+    bool discovery_running() const { return window_worker_->pending() != 0; }
+    // The Add Device box; shows "IP address is invalid" itself.
+    add_result add_device(std::string_view box_text);
+    // Loads an address list, reporting errors itself; 0 or -1.
+    int load_address_list(const std::filesystem::path& path);
+    // Add Multiple: asks for the file, then loads it. false when cancelled.
+    bool add_multiple();
+    // Queues the first refresh of a unit just added (guarded dispatch).
+    bool queue_refresh(CHubDevice& unit);
+    // No unit job outstanding and no discovery running.
+    bool idle() const { return busy_.empty() && !discovery_running(); }
+
+    // The window messages.
+    std::intptr_t handle_message(const window_message& message, message_reply& reply) override;
+    // WM_UNIT_FOUND; also called directly for each listed address.
+    std::intptr_t on_unit_found(std::uintptr_t n, const unit_address& where);
+    // Handlers other layers install: messages this object does not handle
+    // (file drops of operations), and completions of other job kinds after
+    // the common steps (busy_units already updated).
+    std::function<std::intptr_t(const window_message&, message_reply&)> other_message;
+    std::function<void(CHubDevice&)> other_job_done;
+
+    // Refuses further window calls (waiting ones answer as cancelled),
+    // stops discovery, cancels every unit and joins every worker. The units
+    // stay listed until this object goes. UI thread.
+    void shut_down();
+    bool shutting_down() const { return shutting_down_; }
+
+private:
+    void on_unit_job_done(CHubDevice& unit, message_reply& reply);
+    void on_discovery_done(message_reply& reply);
+    int ask_password(const std::string& label, byte_vector& out);
+    int ask_security(const std::string& label, std::uint32_t problems);
+    void remove_after_refresh(CHubDevice& unit, unit_failure reason);
+    void reset_security_answer() { group_->prompt.security_answer.store(-1); }
+
+    window_bridge& bridge_;
+    dialogs& ui_;
+    AppSettings& settings_;
+    unit_listener* listener_;
+    connection_env env_;
+    std::unique_ptr<unit_group> group_;
+    busy_units busy_;
+    std::unique_ptr<job_thread> window_worker_;
+    std::mutex discovery_lock_;
+    std::shared_ptr<do_discover> discovery_; // the run in progress, for shut_down
+    bool shutting_down_ = false;
+};
+
+} // namespace talvor

@@ -1,0 +1,57 @@
+#include "inventory/address_entry.h"
+#include "inventory/address_list.h"
+#include "operations/unit_manager.h"
+#include "transport/file_bytes.h"
+
+namespace talvor {
+
+add_result unit_manager::add_device(std::string_view box_text)
+{
+    bool empty = false;
+    const auto address = parse_address_box(box_text, empty);
+    if (empty)
+        return add_result::empty;
+    if (!address) {
+        ui_.task_dialog(error_dialog(add_device_title, "IP address is invalid", ""));
+        return add_result::invalid;
+    }
+    reset_security_answer();
+    CHubDevice* unit = group_->add_unit(make_unit_address(*address));
+    if (!unit)
+        return add_result::duplicate;
+    queue_refresh(*unit);
+    return add_result::added;
+}
+
+int unit_manager::load_address_list(const std::filesystem::path& path)
+{
+    const std::string heading = address_list_heading(path);
+    byte_vector bytes;
+    if (read_file_bytes(path, bytes) != 0) {
+        ui_.task_dialog(error_dialog(add_multiple_title, heading, "Failed to load file !"));
+        return -1;
+    }
+    const address_list_result list = parse_address_list(bytes);
+    if (list.error_line != 0) {
+        ui_.task_dialog(error_dialog(add_multiple_title, heading,
+                                     "File format is invalid, error at line " + std::to_string(list.error_line) + " !"));
+        return -1;
+    }
+    for (std::size_t k = 0; k < list.addresses.size(); ++k)
+        on_unit_found(k, make_unit_address(list.addresses[k]));
+    return 0;
+}
+
+bool unit_manager::add_multiple()
+{
+    file_request request;
+    request.title = address_file_dialog_title;
+    request.filter = address_file_filter;
+    const auto chosen = ui_.choose_file(request);
+    if (!chosen)
+        return false;
+    load_address_list(*chosen);
+    return true;
+}
+
+} // namespace talvor

@@ -1,0 +1,107 @@
+#include "inventory/password_text.h"
+#include "operations/unit_manager.h"
+
+namespace talvor {
+
+std::intptr_t unit_manager::handle_message(const window_message& m, message_reply& reply)
+{
+    switch (m.id) {
+    case WM_UNIT_FOUND:
+        return on_unit_found(m.wparam, *reinterpret_cast<const unit_address*>(m.lparam));
+    case WM_UNIT_JOB_DONE:
+        on_unit_job_done(*reinterpret_cast<CHubDevice*>(m.lparam), reply);
+        return 0;
+    case WM_DISCOVERY_DONE:
+        on_discovery_done(reply);
+        return 0;
+    case WM_ASK_PASSWORD:
+        return ask_password(*reinterpret_cast<const std::string*>(m.wparam), *reinterpret_cast<byte_vector*>(m.lparam));
+    case WM_ASK_SECURITY:
+        return ask_security(*reinterpret_cast<const std::string*>(m.wparam), static_cast<std::uint32_t>(m.lparam));
+    case WM_DROP_ADDRESS_LISTS:
+        for (const auto& path : *reinterpret_cast<const std::vector<std::filesystem::path>*>(m.wparam))
+            load_address_list(path);
+        return 0;
+    default:
+        return other_message ? other_message(m, reply) : 0;
+    }
+}
+
+std::intptr_t unit_manager::on_unit_found(std::uintptr_t n, const unit_address& where)
+{
+    if (n == 0)
+        reset_security_answer();
+    if (shutting_down_)
+        return 1;
+    CHubDevice* unit = group_->add_unit(where);
+    if (unit)
+        queue_refresh(*unit);
+    return 0;
+}
+
+void unit_manager::on_unit_job_done(CHubDevice& unit, message_reply& reply)
+{
+    if (unit.job_done.load() == 0)
+        return;
+    // The sender goes on first, so waiting for its worker cannot deadlock.
+    reply.reply(0);
+    unit.worker->wait_idle();
+    busy_.erase(&unit);
+    if (unit.job_kind.load() != 1) {
+        if (other_job_done)
+            other_job_done(unit);
+        if (listener_)
+            listener_->job_finished(unit);
+        return;
+    }
+    if (unit.job_result.load() != job_succeeded) {
+        const unit_failure why = unit.login.failure.load();
+        remove_after_refresh(unit, why == unit_failure::none ? unit_failure::unreachable : why);
+    } else if (group_->is_duplicate(unit.identity(), &unit)) {
+        remove_after_refresh(unit, unit_failure::duplicate);
+    } else if (listener_) {
+        listener_->unit_ready(unit);
+    }
+}
+
+void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason)
+{
+    if (listener_) {
+        removed_unit info;
+        info.unit = &unit;
+        info.address = unit.address_string();
+        info.label = unit.label;
+        info.protocol = unit_protocol(unit);
+        info.reason = reason;
+        listener_->unit_removed(info);
+    }
+    group_->remove_unit(&unit);
+}
+
+void unit_manager::on_discovery_done(message_reply& reply)
+{
+    reply.reply(0);
+    window_worker_->wait_idle();
+    if (listener_)
+        listener_->discovery_finished();
+}
+
+int unit_manager::ask_password(const std::string& label, byte_vector& out)
+{
+    std::optional<std::string> typed = ui_.ask_password(password_prompt_request(label));
+    if (!typed)
+        return 0;
+    byte_vector bytes = password_bytes(*typed);
+    wipe(*typed);
+    wipe(out);
+    out.assign(bytes.begin(), bytes.end());
+    wipe(bytes);
+    return 1;
+}
+
+int unit_manager::ask_security(const std::string& label, std::uint32_t problems)
+{
+    return security_prompt_answer(ui_.task_dialog(security_prompt_request(label, problems)));
+}
+
+} // namespace talvor
