@@ -1,0 +1,24 @@
+#pragma once
+// One blocking step of an exchange: an asynchronous operation already
+// started on an event loop, run on the calling thread until it completes,
+// its time limit passes, or the session's cancel is set from any thread.
+#include <chrono>
+#include <functional>
+
+#include "transport/conn_sess_impl.h"
+
+namespace boost::asio {
+class io_context;
+}
+
+namespace talvor {
+
+enum class step_end { done, cancelled, timed_out };
+
+// `finished` is set by the operation's completion handler. `abort` makes the
+// operation complete at once (typically by closing its socket); it runs on
+// this thread, inside the loop.
+step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::chrono::milliseconds limit,
+                  const bool& finished, const std::function<void()>& abort);
+
+} // namespace talvor

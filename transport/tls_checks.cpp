@@ -1,0 +1,79 @@
+#include "transport/tls_checks.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+#include "transport/conn_sess_impl.h"
+
+namespace talvor {
+
+std::uint32_t problem_bits_for(int verify_error)
+{
+    switch (verify_error) {
+    case X509_V_OK:
+        return 0;
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+        return problem_identity;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return problem_untrusted;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+    case X509_V_ERR_INVALID_PURPOSE:
+        return problem_invalid;
+    default:
+        return problem_other;
+    }
+}
+
+namespace {
+
+int record_failure(int preverify_ok, X509_STORE_CTX* store)
+{
+    if (!preverify_ok) {
+        auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+        auto* found = ssl ? static_cast<std::uint32_t*>(SSL_get_app_data(ssl)) : nullptr;
+        if (found)
+            *found |= problem_bits_for(X509_STORE_CTX_get_error(store));
+        else
+            return 0; // nowhere to record it: refuse rather than pass it over
+    }
+    return 1;
+}
+
+} // namespace
+
+SSL_CTX* make_unit_tls_context()
+{
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx)
+        return nullptr;
+    SSL_CTX_set_default_verify_paths(ctx);
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    for (const auto& file : trusted_pem_files())
+        X509_STORE_load_file(store, file.c_str()); // an unreadable file trusts nothing
+    X509_STORE_set_flags(store, X509_V_FLAG_PARTIAL_CHAIN);
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, record_failure);
+    return ctx;
+}
+
+bool prepare_unit_tls(SSL* ssl, const ip_address& address, std::uint32_t* found)
+{
+    SSL_set_app_data(ssl, found);
+    X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+    X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
+    // An IPv4 unit is named by its 4-byte address in a certificate, never
+    // by the mapped 16-byte form.
+    if (is_dotted_host(address))
+        return X509_VERIFY_PARAM_set1_ip(param, address.data() + 12, 4) == 1;
+    return X509_VERIFY_PARAM_set1_ip(param, address.data(), 16) == 1;
+}
+
+} // namespace talvor
