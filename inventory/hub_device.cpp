@@ -1,5 +1,7 @@
 #include "inventory/hub_device.h"
 
+#include <mutex>
+
 #include "inventory/unit_group.h"
 
 namespace talvor {
@@ -14,8 +16,12 @@ CHubDevice::~CHubDevice()
 {
     // A running job may be blocked on the network with this unit's session,
     // TAPs and categories in hand: cut its waits short and join it first.
-    if (hub)
-        hub->set_cancel(true);
+    {
+        std::lock_guard lock(login.hub_lock);
+        login.cancel_requested = true;
+        if (hub)
+            hub->set_cancel(true);
+    }
     worker.reset();
 }
 
