@@ -50,6 +50,8 @@ bool unit_manager::discover()
 
 bool unit_manager::queue_refresh(CHubDevice& unit)
 {
+    if (shutting_down_)
+        return false;
     const connection_env env = env_;
     CHubDevice* target = &unit;
     return dispatch_job(busy_, job_kind_refresh, unit, [target, env] { refresh_job(*target, env); });

@@ -104,6 +104,7 @@ private:
     int ask_password(const std::string& label, byte_vector& out);
     int ask_security(const std::string& label, std::uint32_t problems);
     void remove_after_refresh(CHubDevice& unit, unit_failure reason);
+    bool listed_elsewhere(const CHubDevice& unit) const;
     void reset_security_answer() { group_->prompt.security_answer.store(-1); }
 
     window_bridge& bridge_;

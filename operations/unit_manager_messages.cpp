@@ -57,11 +57,26 @@ void unit_manager::on_unit_job_done(CHubDevice& unit, message_reply& reply)
     if (unit.job_result.load() != job_succeeded) {
         const unit_failure why = unit.login.failure.load();
         remove_after_refresh(unit, why == unit_failure::none ? unit_failure::unreachable : why);
-    } else if (group_->is_duplicate(unit.identity(), &unit)) {
+    } else if (listed_elsewhere(unit)) {
         remove_after_refresh(unit, unit_failure::duplicate);
     } else if (listener_) {
         listener_->unit_ready(unit);
     }
+}
+
+// The duplicate check after a refresh. Units whose own job has not reported
+// are left out: their worker may be writing the very MAC read here, and
+// such a unit is checked against this one when its own job reports.
+bool unit_manager::listed_elsewhere(const CHubDevice& unit) const
+{
+    const unit_address me = unit.identity();
+    for (const auto& other : group_->units()) {
+        if (other.get() == &unit || busy_.contains(other.get()))
+            continue;
+        if (other->address == me.address || (me.mac_known() && other->mac == me.mac))
+            return true;
+    }
+    return false;
 }
 
 void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason)
