@@ -1,0 +1,35 @@
+#pragma once
+// Small helpers shared by the client tests.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "protocol/key_derivation.h"
+#include "transport/conn_sess.h"
+
+namespace talvor::test {
+
+inline ip_address v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
+{
+    return ip_address{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, a, b, c, d};
+}
+
+inline byte_vector bytes_of(std::string_view s) { return byte_vector(s.begin(), s.end()); }
+inline std::string text_of(const byte_vector& b) { return std::string(b.begin(), b.end()); }
+
+// A fresh, empty folder under the system's temporary folder.
+inline std::filesystem::path fresh_folder(const std::string& name)
+{
+    const auto p = std::filesystem::temp_directory_path() / ("talvor-protocol-" + name);
+    std::filesystem::remove_all(p);
+    std::filesystem::create_directories(p);
+    return p;
+}
+
+inline std::string pass_hex(std::string_view password, std::string_view salt, std::string_view challenge)
+{
+    return hex_lower(derive_f(derive_f(password, salt), challenge));
+}
+
+} // namespace talvor::test
