@@ -1,0 +1,179 @@
+// Port 80: the action protocol of HTTP units, and the redirect (or nothing)
+// of WebSocket units.
+#include "simulator/acceptor.h"
+#include "simulator/http_actions.h"
+#include "simulator/listeners.h"
+
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <optional>
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+namespace talvor::sim {
+namespace {
+
+class http_session : public std::enable_shared_from_this<http_session> {
+public:
+    http_session(tcp::socket socket, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx)
+        : stream_(std::move(socket)), timer_(stream_.get_executor()), unit_(std::move(u)), ctx_(std::move(ctx))
+    {
+    }
+
+    void start() { read_header(); }
+
+private:
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_{1u << 16};
+    net::steady_timer timer_;
+    std::shared_ptr<unit> unit_;
+    std::shared_ptr<shared_ctx> ctx_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::string op_;
+    http::response<http::string_body> res_;
+    std::string raw_;
+    std::array<char, 4096> scratch_{};
+
+    void read_header()
+    {
+        parser_.emplace();
+        parser_->body_limit(body_limit);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                beast::bind_front_handler(&http_session::on_header, shared_from_this()));
+    }
+
+    void on_header(beast::error_code ec, std::size_t)
+    {
+        if (ec)
+            return close();
+        std::string target(parser_->get().target());
+        op_ = operation_of(target);
+        if (unit_->fault("stall_header", op_)) {
+            log(0);
+            return stall();
+        }
+        if (unit_->fault("drop_request_body", op_))
+            return read_part();
+        if (unit_->fault_number("slow_upload") > 0 && parser_->get().method() == http::verb::post)
+            return read_slowly();
+        http::async_read(stream_, buffer_, *parser_,
+                         beast::bind_front_handler(&http_session::on_body, shared_from_this()));
+    }
+
+    // Reads about half of the announced body, then hangs up.
+    void read_part()
+    {
+        auto length = parser_->content_length().value_or(0);
+        if (parser_->is_done() || parser_->get().body().size() * 2 >= length) {
+            log(0);
+            return close();
+        }
+        http::async_read_some(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            self->read_part();
+        });
+    }
+
+    void read_slowly()
+    {
+        if (parser_->is_done())
+            return on_body({}, 0);
+        http::async_read_some(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec)
+                return self->close();
+            self->timer_.expires_after(std::chrono::milliseconds(self->unit_->fault_number("slow_upload")));
+            self->timer_.async_wait([self](beast::error_code) { self->read_slowly(); });
+        });
+    }
+
+    void on_body(beast::error_code ec, std::size_t)
+    {
+        if (ec)
+            return close();
+        auto& req = parser_->get();
+        http_reply reply = answer_http(*unit_, std::string(req.method_string()), std::string(req.target()), req.body());
+        if (reply.action == reply_action::stall) {
+            log(0);
+            return stall();
+        }
+        if (reply.action == reply_action::drop_body) {
+            // Announce the whole body, send half of it, hang up.
+            raw_ = "HTTP/1.1 " + std::to_string(reply.status) + " OK\r\nContent-Length: " +
+                   std::to_string(reply.body.size()) + "\r\n\r\n" + reply.body.substr(0, reply.body.size() / 2);
+            log(reply.status);
+            net::async_write(stream_, net::buffer(raw_),
+                             [self = shared_from_this()](beast::error_code, std::size_t) { self->close(); });
+            return;
+        }
+        res_ = {};
+        res_.version(req.version());
+        res_.result(static_cast<unsigned>(reply.status));
+        if (!reply.content_type.empty())
+            res_.set(http::field::content_type, reply.content_type);
+        if (!reply.location.empty())
+            res_.set(http::field::location, reply.location);
+        for (auto& cookie : reply.cookies)
+            res_.insert(http::field::set_cookie, cookie);
+        res_.body() = std::move(reply.body);
+        res_.keep_alive(req.keep_alive());
+        res_.prepare_payload();
+        log(reply.status);
+        http::async_write(stream_, res_, beast::bind_front_handler(&http_session::on_written, shared_from_this()));
+    }
+
+    void on_written(beast::error_code ec, std::size_t)
+    {
+        if (ec || !res_.keep_alive())
+            return close();
+        read_header();
+    }
+
+    void log(int status)
+    {
+        auto& req = parser_->get();
+        request_entry e;
+        e.unit = unit_->cfg.name;
+        e.address = unit_->cfg.address;
+        e.time_ms = request_log::now_ms();
+        e.method = std::string(req.method_string());
+        e.target = std::string(req.target());
+        for (auto& field : req)
+            e.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+        e.body = req.body();
+        e.status = status;
+        ctx_->log.add(std::move(e));
+    }
+
+    // Never answers; keeps reading (and dropping) until the client gives up.
+    void stall()
+    {
+        stream_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (!ec)
+                self->stall();
+        });
+    }
+
+    void close()
+    {
+        beast::error_code ec;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+        stream_.socket().close(ec);
+    }
+};
+
+} // namespace
+
+void listen_http(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx)
+{
+    std::string where = "unit \"" + u->cfg.name + "\"";
+    start_acceptor(ioc, where, u->cfg.address, 80, [u, ctx](tcp::socket s) {
+        std::make_shared<http_session>(std::move(s), u, ctx)->start();
+    });
+}
+
+} // namespace talvor::sim

@@ -1,0 +1,2 @@
+// Boost.JSON compiled into this library once, header-only style.
+#include <boost/json/src.hpp>

@@ -1,0 +1,287 @@
+#include "simulator/unit.h"
+
+#include <boost/json.hpp>
+
+namespace json = boost::json;
+
+namespace talvor::sim {
+namespace {
+
+bool list_matches(const json::value& v, std::string_view op)
+{
+    if (v.is_bool())
+        return v.as_bool();
+    if (v.is_string())
+        return v.as_string() == "*" || v.as_string() == op;
+    if (v.is_array()) {
+        for (auto& e : v.as_array())
+            if (e.is_string() && (e.as_string() == op || e.as_string() == "*"))
+                return true;
+        return false;
+    }
+    if (v.is_int64())
+        return v.as_int64() != 0;
+    return false;
+}
+
+bool has_even_00(std::string_view s)
+{
+    for (std::size_t i = 0; i + 1 < s.size(); i += 2)
+        if (s[i] == '0' && s[i + 1] == '0')
+            return true;
+    return false;
+}
+
+} // namespace
+
+unit::unit(unit_config config)
+    : cfg(std::move(config)),
+      faults_(cfg.faults),
+      password_(cfg.password),
+      registers_(cfg.registers),
+      random_(std::random_device{}())
+{
+    key_ = key_f(password_, cfg.salt);
+}
+
+bool unit::fault(std::string_view name, std::string_view op) const
+{
+    std::lock_guard lock(mutex_);
+    auto* v = faults_.if_contains(name);
+    return v && list_matches(*v, op);
+}
+
+int unit::fault_number(std::string_view name) const
+{
+    std::lock_guard lock(mutex_);
+    auto* v = faults_.if_contains(name);
+    if (!v)
+        return 0;
+    if (v->is_int64())
+        return static_cast<int>(v->as_int64());
+    if (v->is_bool())
+        return v->as_bool() ? 50 : 0;
+    return 0;
+}
+
+int unit::forced_status(std::string_view op) const
+{
+    std::lock_guard lock(mutex_);
+    auto* f = faults_.if_contains("fail");
+    if (!f || !f->is_object())
+        return 0;
+    auto* s = f->as_object().if_contains(op);
+    return s && s->is_int64() ? static_cast<int>(s->as_int64()) : 0;
+}
+
+void unit::set_fault(std::string_view name, const json::value& value)
+{
+    std::lock_guard lock(mutex_);
+    if (value.is_null() || (value.is_bool() && !value.as_bool()))
+        faults_.erase(name);
+    else
+        faults_[name] = value;
+}
+
+std::string unit::random_hex(std::size_t digits)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string s;
+    for (std::size_t i = 0; i < digits; ++i)
+        s.push_back(hex[random_() & 15]);
+    return s;
+}
+
+std::string unit::next_csrf()
+{
+    if (csrf_next_ < cfg.csrf_sequence.size())
+        return cfg.csrf_sequence[csrf_next_++];
+    std::string s;
+    do
+        s = random_hex(8);
+    while (has_even_00(s));
+    return s;
+}
+
+std::string unit::http_challenge_reply()
+{
+    std::lock_guard lock(mutex_);
+    challenge_ = random_hex(16);
+    json::object o;
+    o["challenge"] = challenge_;
+    o["salt"] = cfg.salt;
+    return json::serialize(o);
+}
+
+unit::login_result unit::http_login(std::string_view pass_hex)
+{
+    std::lock_guard lock(mutex_);
+    login_result r;
+    if (challenge_.empty() || pass_hex != to_hex(as_text(key_f(as_text(key_), challenge_))))
+        return r;
+    challenge_.clear(); // one response per challenge
+    http_logged_in_ = true;
+    csrf_ = next_csrf();
+    auth_ = random_hex(16);
+    r.ok = true;
+    r.csrf = csrf_;
+    r.auth = auth_;
+    return r;
+}
+
+bool unit::http_logout(std::string_view pass_hex)
+{
+    std::lock_guard lock(mutex_);
+    if (challenge_.empty() || pass_hex != to_hex(as_text(key_f(as_text(key_), challenge_))))
+        return false;
+    challenge_.clear();
+    http_logged_in_ = false;
+    return true;
+}
+
+bool unit::http_set_password(std::string_view pass_hex, std::string_view check_hex)
+{
+    std::lock_guard lock(mutex_);
+    auto pass = key_from_hex(pass_hex);
+    auto check = key_from_hex(check_hex);
+    if (challenge_.empty() || !pass || !check)
+        return false;
+    key_bytes r = key_f(as_text(key_), challenge_);
+    key_bytes n{};
+    for (std::size_t i = 0; i < n.size(); ++i)
+        n[i] = static_cast<std::uint8_t>((*pass)[i] ^ r[i]);
+    if (key_f(as_text(n), challenge_) != *check)
+        return false;
+    challenge_.clear();
+    key_ = n;
+    password_.clear(); // only the key is known now
+    return true;
+}
+
+bool unit::csrf_ok(std::string_view query) const
+{
+    std::lock_guard lock(mutex_);
+    return !cfg.csrf_check || csrf_.empty() || query == csrf_;
+}
+
+bool unit::auth_ok(std::string_view token) const
+{
+    std::lock_guard lock(mutex_);
+    return !auth_.empty() && token == auth_;
+}
+
+bool unit::http_logged_in() const
+{
+    std::lock_guard lock(mutex_);
+    return http_logged_in_ || !cfg.require_login;
+}
+
+bool unit::key_matches(std::string_view pass_hex) const
+{
+    std::lock_guard lock(mutex_);
+    return pass_hex == to_hex(as_text(key_));
+}
+
+bool unit::wss_set_password(std::string_view pass_hex, std::string_view check_hex)
+{
+    std::lock_guard lock(mutex_);
+    auto check = key_from_hex(check_hex);
+    if (pass_hex != to_hex(as_text(key_)) || !check)
+        return false;
+    key_ = *check;
+    password_.clear();
+    return true;
+}
+
+std::string unit::password() const
+{
+    std::lock_guard lock(mutex_);
+    return password_;
+}
+
+bool unit::password_matches(std::string_view candidate) const
+{
+    std::lock_guard lock(mutex_);
+    return key_f(candidate, cfg.salt) == key_;
+}
+
+void unit::set_password(std::string_view password)
+{
+    std::lock_guard lock(mutex_);
+    password_ = password;
+    key_ = key_f(password_, cfg.salt);
+}
+
+std::vector<std::uint16_t> unit::read_registers(int start, int count) const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint16_t> out;
+    for (int r = start; r < start + count; ++r) {
+        auto it = registers_.find(r);
+        out.push_back(it == registers_.end() ? 0 : it->second);
+    }
+    return out;
+}
+
+void unit::write_registers(int start, const std::vector<std::int64_t>& values)
+{
+    std::lock_guard lock(mutex_);
+    int r = start;
+    for (auto v : values)
+        registers_[r++] = static_cast<std::uint16_t>(v);
+}
+
+std::uint16_t unit::register_value(int reg) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = registers_.find(reg);
+    return it == registers_.end() ? 0 : it->second;
+}
+
+void unit::record(std::string kind, std::int64_t number, std::string bytes)
+{
+    std::lock_guard lock(mutex_);
+    events_.push_back({std::move(kind), number, std::move(bytes)});
+}
+
+std::vector<unit_event> unit::events() const
+{
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::string unit::last_upload(std::string_view kind) const
+{
+    std::lock_guard lock(mutex_);
+    for (auto it = events_.rbegin(); it != events_.rend(); ++it)
+        if (it->kind == kind)
+            return it->bytes;
+    return {};
+}
+
+void unit::start_progress()
+{
+    std::lock_guard lock(mutex_);
+    auto* f = faults_.if_contains("progress_fail");
+    progress_ = f && list_matches(*f, "prog_get.action") ? cfg.progress_fail : cfg.progress;
+    progress_step_ = 0;
+}
+
+std::string unit::progress_reply()
+{
+    std::lock_guard lock(mutex_);
+    json::object o;
+    if (progress_.empty()) {
+        o["status"] = 3;
+        o["prog"] = 100;
+    } else {
+        auto step = progress_[std::min(progress_step_, progress_.size() - 1)];
+        if (progress_step_ < progress_.size())
+            ++progress_step_;
+        o["status"] = step.first;
+        o["prog"] = step.second;
+    }
+    return json::serialize(o);
+}
+
+} // namespace talvor::sim

@@ -1,0 +1,86 @@
+#pragma once
+// One simulated unit: its fixed description and the state its requests
+// change, shared by its HTTP, WebSocket and discovery sides.
+#include "simulator/fleet.h"
+#include "simulator/hubsim.h"
+#include "simulator/key_f.h"
+
+#include <boost/json/value.hpp>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace talvor::sim {
+
+class unit {
+public:
+    explicit unit(unit_config config);
+
+    const unit_config cfg;
+    std::string cert_der; // what the unit presents on 443; set once at start
+
+    // Faults: true = every operation, a list = those operations ("gen_conf_get.action").
+    bool fault(std::string_view name, std::string_view op) const;
+    // A numeric fault (slow_upload ms); 0 when off.
+    int fault_number(std::string_view name) const;
+    // Status forced on an operation by the "fail" fault object; 0 when none.
+    int forced_status(std::string_view op) const;
+    void set_fault(std::string_view name, const boost::json::value& value);
+
+    // HTTP login: a fresh challenge, then responses computed from it.
+    std::string http_challenge_reply();
+    struct login_result {
+        bool ok = false;
+        std::string csrf, auth; // cookies handed out on success
+    };
+    login_result http_login(std::string_view pass_hex);
+    bool http_logout(std::string_view pass_hex);
+    bool http_set_password(std::string_view pass_hex, std::string_view check_hex);
+    bool csrf_ok(std::string_view query) const;
+    bool auth_ok(std::string_view token) const;
+    bool http_logged_in() const;
+
+    // WebSocket login: hex(key) travels as it is.
+    bool key_matches(std::string_view pass_hex) const;
+    bool wss_set_password(std::string_view pass_hex, std::string_view check_hex);
+
+    std::string password() const;
+    bool password_matches(std::string_view candidate) const;
+    void set_password(std::string_view password);
+
+    std::vector<std::uint16_t> read_registers(int start, int count) const;
+    void write_registers(int start, const std::vector<std::int64_t>& values);
+    std::uint16_t register_value(int reg) const;
+
+    void record(std::string kind, std::int64_t number, std::string bytes);
+    std::vector<unit_event> events() const;
+    std::string last_upload(std::string_view kind) const;
+
+    // After a firmware upload every poll takes the next step of the sequence.
+    void start_progress();
+    std::string progress_reply();
+
+private:
+    mutable std::mutex mutex_;
+    boost::json::object faults_;
+    key_bytes key_{};
+    std::string password_;
+    std::string challenge_;
+    std::string csrf_, auth_;
+    std::size_t csrf_next_ = 0;
+    bool http_logged_in_ = false;
+    std::map<int, std::uint16_t> registers_;
+    std::vector<unit_event> events_;
+    std::vector<std::pair<int, int>> progress_;
+    std::size_t progress_step_ = 0;
+    std::mt19937_64 random_;
+
+    std::string random_hex(std::size_t digits);
+    std::string next_csrf();
+};
+
+} // namespace talvor::sim

@@ -1,0 +1,182 @@
+// Port 443 of WebSocket units: TLS, the upgrade on "/", then one reply
+// message per request message.
+#include "simulator/acceptor.h"
+#include "simulator/listeners.h"
+#include "simulator/wss_actions.h"
+
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <boost/beast/websocket.hpp>
+#include <boost/beast/websocket/ssl.hpp>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <stdexcept>
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace websocket = beast::websocket;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+
+namespace talvor::sim {
+namespace {
+
+class wss_session : public std::enable_shared_from_this<wss_session> {
+public:
+    wss_session(tcp::socket socket, std::shared_ptr<ssl::context> tls, std::shared_ptr<unit> u,
+                std::shared_ptr<shared_ctx> ctx)
+        : tls_(std::move(tls)), ws_(std::move(socket), *tls_), unit_(std::move(u)), ctx_(std::move(ctx))
+    {
+    }
+
+    void start()
+    {
+        beast::get_lowest_layer(ws_).expires_after(std::chrono::seconds(30));
+        ws_.next_layer().async_handshake(ssl::stream_base::server,
+                                         beast::bind_front_handler(&wss_session::on_handshake, shared_from_this()));
+    }
+
+private:
+    std::shared_ptr<ssl::context> tls_;
+    websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    std::shared_ptr<unit> unit_;
+    std::shared_ptr<shared_ctx> ctx_;
+    beast::flat_buffer buffer_;
+    http::request<http::string_body> upgrade_;
+    http::response<http::string_body> refusal_;
+    std::string reply_;
+    bool logged_in_ = false;
+    bool stalled_ = false;
+
+    request_entry entry(std::string method, std::string target, std::string body, int status)
+    {
+        request_entry e;
+        e.unit = unit_->cfg.name;
+        e.address = unit_->cfg.address;
+        e.time_ms = request_log::now_ms();
+        e.method = std::move(method);
+        e.target = std::move(target);
+        e.body = std::move(body);
+        e.status = status;
+        return e;
+    }
+
+    void on_handshake(beast::error_code ec)
+    {
+        if (ec)
+            return; // the client refused the certificate, most likely
+        http::async_read(ws_.next_layer(), buffer_, upgrade_,
+                         beast::bind_front_handler(&wss_session::on_upgrade, shared_from_this()));
+    }
+
+    void on_upgrade(beast::error_code ec, std::size_t)
+    {
+        if (ec)
+            return;
+        bool ok = websocket::is_upgrade(upgrade_) && upgrade_.target() == "/";
+        auto e = entry(std::string(upgrade_.method_string()), std::string(upgrade_.target()), upgrade_.body(),
+                       ok ? 101 : 404);
+        for (auto& field : upgrade_)
+            e.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+        ctx_->log.add(std::move(e));
+        beast::get_lowest_layer(ws_).expires_never();
+        if (!ok) {
+            refusal_.version(upgrade_.version());
+            refusal_.result(http::status::not_found);
+            refusal_.keep_alive(false);
+            refusal_.prepare_payload();
+            http::async_write(ws_.next_layer(), refusal_, [self = shared_from_this()](beast::error_code, std::size_t) {
+                beast::get_lowest_layer(self->ws_).socket().close();
+            });
+            return;
+        }
+        websocket::stream_base::timeout t{};
+        t.handshake_timeout = std::chrono::seconds(30);
+        t.idle_timeout = websocket::stream_base::none();
+        t.keep_alive_pings = false;
+        ws_.set_option(t);
+        ws_.read_message_max(body_limit);
+        ws_.auto_fragment(false);
+        ws_.binary(!unit_->cfg.ws_text_replies);
+        ws_.async_accept(upgrade_, beast::bind_front_handler(&wss_session::on_accept, shared_from_this()));
+    }
+
+    void on_accept(beast::error_code ec)
+    {
+        if (!ec)
+            read();
+    }
+
+    void read()
+    {
+        buffer_.clear();
+        ws_.async_read(buffer_, beast::bind_front_handler(&wss_session::on_read, shared_from_this()));
+    }
+
+    void on_read(beast::error_code ec, std::size_t)
+    {
+        if (ec)
+            return;
+        std::string message = beast::buffers_to_string(buffer_.data());
+        if (stalled_) { // a stalled unit reads on but never answers again
+            ctx_->log.add(entry("WS", "?", std::move(message), 0));
+            return read();
+        }
+        ws_reply r = answer_ws(*unit_, message, logged_in_, ctx_->wire_check);
+        ctx_->log.add(entry("WS", r.name, std::move(message), r.action == ws_action::reply ? r.status : 0));
+        switch (r.action) {
+        case ws_action::stall:
+            stalled_ = true;
+            return read();
+        case ws_action::close:
+            ws_.async_close(websocket::close_code::normal, [self = shared_from_this()](beast::error_code) {});
+            return;
+        case ws_action::drop: {
+            beast::error_code ignored;
+            beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
+            beast::get_lowest_layer(ws_).socket().close(ignored);
+            return;
+        }
+        case ws_action::reply:
+            break;
+        }
+        reply_ = std::move(r.message);
+        ws_.async_write(net::buffer(reply_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (!ec)
+                self->read();
+        });
+    }
+};
+
+std::shared_ptr<ssl::context> make_tls(const std::string& where, const issued_cert& cert)
+{
+    auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
+    SSL_CTX* native = tls->native_handle();
+    SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+    const auto* c = reinterpret_cast<const unsigned char*>(cert.cert_der.data());
+    const auto* k = reinterpret_cast<const unsigned char*>(cert.key_der.data());
+    EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &k, static_cast<long>(cert.key_der.size()));
+    bool ok = SSL_CTX_use_certificate_ASN1(native, static_cast<int>(cert.cert_der.size()), c) == 1 && key &&
+              SSL_CTX_use_PrivateKey(native, key) == 1;
+    EVP_PKEY_free(key);
+    if (!ok)
+        throw std::runtime_error(where + ": cannot load its TLS certificate");
+    return tls;
+}
+
+} // namespace
+
+void listen_wss(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx,
+                const issued_cert& cert)
+{
+    std::string where = "unit \"" + u->cfg.name + "\"";
+    auto tls = make_tls(where, cert);
+    start_acceptor(ioc, where, u->cfg.address, 443, [u, ctx, tls](tcp::socket s) {
+        std::make_shared<wss_session>(std::move(s), tls, u, ctx)->start();
+    });
+}
+
+} // namespace talvor::sim
