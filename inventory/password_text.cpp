@@ -60,6 +60,11 @@ char32_t next_code_point(std::string_view text, std::size_t& i)
 
 } // namespace
 
+char32_t cp1252_code_point(std::uint8_t byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? high_table[byte - 0x80] : byte;
+}
+
 std::vector<std::uint8_t> password_bytes(std::string_view typed)
 {
     std::vector<std::uint8_t> out;

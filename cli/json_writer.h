@@ -1,0 +1,38 @@
+#pragma once
+// A minimal streaming JSON writer for talvorctl's --json output. Strings are
+// escaped properly: serials and descriptions may hold quotes, backslashes
+// and control bytes.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvor::cli {
+
+class json_writer {
+public:
+    void begin_object();
+    void end_object();
+    void begin_array();
+    void end_array();
+    void key(std::string_view name);
+    void value(std::string_view text);
+    void value(const char* text) { value(std::string_view(text)); }
+    void value(long long number);
+    void value(int number) { value(static_cast<long long>(number)); }
+    void value(bool flag);
+    void null();
+
+    const std::string& text() const { return out_; }
+
+private:
+    void separate();
+    std::string out_;
+    std::vector<bool> first_; // per open container: no element written yet
+    bool after_key_ = false;
+};
+
+// The JSON string literal (quotes included) of arbitrary bytes. Bytes that
+// are not valid UTF-8 become U+FFFD so the output stays valid JSON.
+std::string json_quote(std::string_view text);
+
+} // namespace talvor::cli

@@ -1,0 +1,144 @@
+// talvorctl: refreshes hub units by address, address list or discovery,
+// through the same core as the window, and prints what it found.
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/run_report.h"
+#include "cli/terminal.h"
+#include "cli/terminal_dialogs.h"
+#include "inventory/address_entry.h"
+#include "inventory/window_bridge_headless.h"
+#include "operations/unit_manager.h"
+#include "ui/settings_store_qt.h"
+
+using namespace talvor;
+using namespace talvor::cli;
+
+namespace {
+
+constexpr int exit_ok = 0;
+constexpr int exit_failed = 1;
+constexpr int exit_usage = 2;
+constexpr int exit_interrupted = 130;
+
+int usage_error(const std::string& message)
+{
+    std::fprintf(stderr, "talvorctl: %s\n\n%s", message.c_str(), usage_text().c_str());
+    return exit_usage;
+}
+
+// SIGINT and SIGTERM are taken by one thread with sigwait, so the shut-down
+// runs as ordinary code on the UI thread instead of inside a signal handler.
+class signal_watch {
+public:
+    explicit signal_watch(headless_bridge& bridge, std::function<void()> on_signal)
+    {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        sigaddset(&set_, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        thread_ = std::thread([this, &bridge, on_signal] {
+            int sig = 0;
+            sigwait(&set_, &sig);
+            if (sig != SIGUSR1)
+                bridge.post_task(on_signal);
+        });
+    }
+    ~signal_watch()
+    {
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+    }
+
+private:
+    sigset_t set_;
+    std::thread thread_;
+};
+
+void show_progress(const run_report& report, std::size_t busy, bool final_line)
+{
+    const std::size_t total = report.finished() + busy;
+    std::fprintf(stderr, "\rrefreshing units: %zu of %zu done%s", report.finished(), total, final_line ? "\n" : "");
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    auto parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!parsed)
+        return usage_error(error);
+    const options& opts = *parsed;
+    if (opts.help) {
+        std::fputs(usage_text().c_str(), stdout);
+        return exit_ok;
+    }
+    for (const std::string& a : opts.addresses) {
+        bool empty = false;
+        if (!parse_address_box(a, empty))
+            return usage_error("'" + a + "': IP address is invalid");
+    }
+    std::optional<std::string> file_password;
+    if (opts.password_file) {
+        file_password = read_password_file(*opts.password_file);
+        if (!file_password)
+            return usage_error("cannot read the password file '" + *opts.password_file + "'");
+    } else if (!stdin_is_terminal()) {
+        return usage_error("no terminal to ask for the password on: give --password-file FILE");
+    }
+
+    qt_settings_store store;
+    AppSettings settings;
+    settings.assign(load_settings(store));
+    if (opts.tls_checks)
+        settings.tls_checks = *opts.tls_checks; // this run only; never saved
+    if (opts.what == command::discover)
+        settings.discover_flags = settings.discover_flags | 1; // asked for explicitly
+
+    headless_bridge bridge;
+    terminal_dialogs dialogs(opts, std::move(file_password));
+    run_report report;
+    unit_manager manager(bridge, dialogs, settings, &report);
+    if (opts.password_file)
+        manager.env().max_password_rounds = 1;
+
+    bool interrupted = false;
+    signal_watch watch(bridge, [&] {
+        interrupted = true;
+        manager.shut_down();
+    });
+
+    int list_failures = 0;
+    if (opts.what == command::discover) {
+        manager.discover();
+    } else {
+        for (const std::string& a : opts.addresses)
+            manager.add_device(a);
+        for (const std::string& f : opts.list_files)
+            if (manager.load_address_list(f) != 0)
+                ++list_failures;
+    }
+
+    const bool progress = stderr_is_terminal();
+    while (!bridge.run_until([&] { return interrupted || manager.idle(); }, std::chrono::milliseconds(200)))
+        if (progress)
+            show_progress(report, manager.busy().size(), false);
+    if (progress)
+        show_progress(report, 0, true);
+
+    std::fputs(opts.json ? report.json().c_str() : report.text().c_str(), stdout);
+    std::fflush(stdout);
+    manager.shut_down();
+
+    if (interrupted)
+        return exit_interrupted;
+    return report.failures() || list_failures || dialogs.errors_shown() ? exit_failed : exit_ok;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// talvorctl's command line.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvor::cli {
+
+enum class command { show, discover };
+
+struct options {
+    command what = command::show;
+    std::vector<std::string> addresses;  // show ADDRESS...
+    std::vector<std::string> list_files; // show --list FILE...
+    std::optional<std::string> password_file;
+    std::optional<int> tls_checks; // 0 none, 1 standard, 2 strict; unset: the saved setting
+    bool accept_insecure = false;
+    bool json = false;
+    bool help = false;
+};
+
+// Parses argv; on a usage error returns nullopt and sets `error`.
+std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error);
+
+std::string usage_text();
+
+// The password file's bytes as it holds them, one trailing LF or CR LF
+// dropped; nullopt when it cannot be read.
+std::optional<std::string> read_password_file(const std::string& path);
+
+} // namespace talvor::cli

@@ -1,0 +1,35 @@
+#pragma once
+// What a talvorctl run found: the units that were refreshed and those the
+// core removed, printed as a tree or as one JSON object.
+#include <string>
+#include <vector>
+
+#include "operations/unit_manager.h"
+
+namespace talvor::cli {
+
+class run_report final : public unit_listener {
+public:
+    void unit_ready(CHubDevice& unit) override;
+    void unit_removed(const removed_unit& unit) override;
+
+    std::size_t finished() const { return ready_.size() + removed_.size(); }
+    // Units that failed (duplicates are not failures).
+    std::size_t failures() const;
+
+    std::string text() const;
+    std::string json() const;
+
+private:
+    struct gone {
+        ip_address address{};
+        std::string address_text;
+        std::string label;
+        int protocol = 0;
+        unit_failure reason = unit_failure::none;
+    };
+    std::vector<CHubDevice*> ready_;
+    std::vector<gone> removed_;
+};
+
+} // namespace talvor::cli

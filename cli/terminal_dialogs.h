@@ -1,0 +1,40 @@
+#pragma once
+// The dialogs of the core, answered on a terminal or from the options.
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "cli/options.h"
+#include "inventory/dialogs.h"
+
+namespace talvor::cli {
+
+class terminal_dialogs final : public dialogs {
+public:
+    // `file_password` is the text of --password-file when given.
+    terminal_dialogs(const options& opts, std::optional<std::string> file_password);
+    ~terminal_dialogs() override;
+
+    task_dialog_answer task_dialog(const task_dialog_request& request) override;
+    std::optional<std::string> ask_password(const password_request& request) override;
+    std::optional<std::filesystem::path> choose_file(const file_request& request) override;
+    std::optional<std::filesystem::path> choose_folder(const folder_request& request) override;
+
+    // Error reports the core showed (e.g. a list file that failed to load).
+    int errors_shown() const { return errors_shown_; }
+
+private:
+    task_dialog_answer security_answer(const task_dialog_request& request);
+
+    const options& opts_;
+    std::optional<std::string> file_password_;
+    int errors_shown_ = 0;
+};
+
+// Text of a file password for the core's password conversion: UTF-8 as it
+// is; any other bytes are read as Windows-1252, so the unit gets exactly the
+// bytes the file holds.
+std::string file_password_text(const std::string& bytes);
+
+} // namespace talvor::cli
