@@ -139,8 +139,10 @@ std::string discovery_reply_bytes(const discovery_reply& d, bool extended_asked)
 {
     if (d.form == "silent")
         return {};
-    bool extended = d.form == "extended" ? extended_asked : d.form == "extended_without_ext_flag";
-    bool ext_flag = d.form == "extended" ? extended_asked : d.form == "basic_with_ext_flag";
+    // Only the two mismatched forms ignore what the request asked for.
+    bool as_asked = d.form == "extended" || d.form == "bad_magic";
+    bool extended = as_asked ? extended_asked : d.form == "extended_without_ext_flag";
+    bool ext_flag = as_asked ? extended_asked : d.form == "basic_with_ext_flag";
     std::string r(extended ? 152 : 68, '\0');
     put16(r, 0, d.form == "bad_magic" ? 0xBB1E : 0xBB1D);
     put16(r, 2, static_cast<unsigned>(d.system_code));
