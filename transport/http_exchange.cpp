@@ -132,10 +132,10 @@ struct http_exchange::impl {
 
     ~impl() { release_link(); }
 
-    step_end step(std::chrono::milliseconds limit, const bool& finished)
+    step_end step(std::chrono::milliseconds limit, const bool& finished, const std::function<void()>& start)
     {
         auto& l = *link;
-        return run_step(l.loop, session, limit, finished, [&l] { close_quietly(l.socket); });
+        return run_step(l.loop, session, limit, start, finished, [&l] { close_quietly(l.socket); });
     }
 
     int connect_new()
@@ -147,11 +147,12 @@ struct http_exchange::impl {
         if (ec)
             return tcode::send_error;
         bool finished = false;
-        link->socket.async_connect(tcp::endpoint(address, 80), [&](error_code e) {
-            ec = e;
-            finished = true;
+        const auto end = step(session.timeouts.connect, finished, [&] {
+            link->socket.async_connect(tcp::endpoint(address, 80), [&](error_code e) {
+                ec = e;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.connect, finished);
         if (end == step_end::cancelled)
             return tcode::cancelled;
         if (end == step_end::timed_out)
@@ -171,12 +172,13 @@ struct http_exchange::impl {
         bool finished = false;
         error_code ec;
         std::size_t written = 0;
-        asio::async_write(link->socket, asio::buffer(data, size), [&](error_code e, std::size_t n) {
-            ec = e;
-            written = n;
-            finished = true;
+        const auto end = step(session.timeouts.send, finished, [&] {
+            asio::async_write(link->socket, asio::buffer(data, size), [&](error_code e, std::size_t n) {
+                ec = e;
+                written = n;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.send, finished);
         if (end == step_end::cancelled)
             return tcode::cancelled;
         if (end == step_end::timed_out || ec) {
@@ -211,11 +213,12 @@ struct http_exchange::impl {
         parser->body_limit(std::numeric_limits<std::uint64_t>::max());
         bool finished = false;
         error_code ec;
-        http::async_read_header(link->socket, link->buffer, *parser, [&](error_code e, std::size_t) {
-            ec = e;
-            finished = true;
+        const auto end = step(session.timeouts.receive, finished, [&] {
+            http::async_read_header(link->socket, link->buffer, *parser, [&](error_code e, std::size_t) {
+                ec = e;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.receive, finished);
         if (end == step_end::cancelled)
             return tcode::cancelled;
         if (end == step_end::timed_out || ec)
@@ -268,11 +271,12 @@ struct http_exchange::impl {
         b.more = true;
         bool finished = false;
         error_code ec;
-        http::async_read_some(link->socket, link->buffer, *parser, [&](error_code e, std::size_t) {
-            ec = e;
-            finished = true;
+        const auto end = step(session.timeouts.receive, finished, [&] {
+            http::async_read_some(link->socket, link->buffer, *parser, [&](error_code e, std::size_t) {
+                ec = e;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.receive, finished);
         if (ec == http::error::need_buffer)
             ec = {};
         if (end != step_end::done || ec)

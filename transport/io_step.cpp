@@ -15,7 +15,7 @@ struct step_state {
 } // namespace
 
 step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::chrono::milliseconds limit,
-                  const bool& finished, const std::function<void()>& abort)
+                  const std::function<void()>& start, const bool& finished, const std::function<void()>& abort)
 {
     auto state = std::make_shared<step_state>();
     // The hook only posts: the abort itself must run on the loop's thread.
@@ -29,11 +29,14 @@ step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::
         });
     });
 
-    loop.restart();
-    if (session.cancel.load() && !finished) {
-        state->cancelled = true;
-        abort();
+    if (session.cancel.load()) {
+        // Nothing may leave for the unit once the event is set.
+        session.remove_cancel_hook(hook);
+        state->active = false;
+        return step_end::cancelled;
     }
+    loop.restart();
+    start();
     const auto deadline = std::chrono::steady_clock::now() + limit;
     bool timed_out = false;
     while (!finished) {

@@ -1,7 +1,7 @@
 #pragma once
-// One blocking step of an exchange: an asynchronous operation already
-// started on an event loop, run on the calling thread until it completes,
-// its time limit passes, or the session's cancel is set from any thread.
+// One blocking step of an exchange: an asynchronous operation started on an
+// event loop and run on the calling thread until it completes, its time
+// limit passes, or the session's cancel is set from any thread.
 #include <chrono>
 #include <functional>
 
@@ -15,10 +15,11 @@ namespace talvor {
 
 enum class step_end { done, cancelled, timed_out };
 
-// `finished` is set by the operation's completion handler. `abort` makes the
-// operation complete at once (typically by closing its socket); it runs on
-// this thread, inside the loop.
+// `start` starts the operation, unless the session is already cancelled;
+// its completion handler sets `finished`. `abort` makes the operation
+// complete at once (typically by closing its socket); it runs on this
+// thread, inside the loop.
 step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::chrono::milliseconds limit,
-                  const bool& finished, const std::function<void()>& abort);
+                  const std::function<void()>& start, const bool& finished, const std::function<void()>& abort);
 
 } // namespace talvor

@@ -35,11 +35,19 @@ std::uint32_t problem_bits_for(int verify_error)
 
 namespace {
 
+// Asio keeps its own verify callback in the SSL's app data: ours needs a
+// slot of its own.
+int found_slot()
+{
+    static const int slot = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return slot;
+}
+
 int record_failure(int preverify_ok, X509_STORE_CTX* store)
 {
     if (!preverify_ok) {
         auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
-        auto* found = ssl ? static_cast<std::uint32_t*>(SSL_get_app_data(ssl)) : nullptr;
+        auto* found = ssl ? static_cast<std::uint32_t*>(SSL_get_ex_data(ssl, found_slot())) : nullptr;
         if (found)
             *found |= problem_bits_for(X509_STORE_CTX_get_error(store));
         else
@@ -66,7 +74,8 @@ SSL_CTX* make_unit_tls_context()
 
 bool prepare_unit_tls(SSL* ssl, const ip_address& address, std::uint32_t* found)
 {
-    SSL_set_app_data(ssl, found);
+    if (found_slot() < 0 || SSL_set_ex_data(ssl, found_slot(), found) != 1)
+        return false;
     X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
     X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
     // An IPv4 unit is named by its 4-byte address in a certificate, never

@@ -58,10 +58,10 @@ struct ws_socket::impl {
         certificate.clear();
     }
 
-    step_end step(std::chrono::milliseconds limit, const bool& finished)
+    step_end step(std::chrono::milliseconds limit, const bool& finished, const std::function<void()>& start)
     {
         auto& s = *ws;
-        return run_step(loop, session, limit, finished, [&s] {
+        return run_step(loop, session, limit, start, finished, [&s] {
             error_code ignored;
             boost::beast::get_lowest_layer(s).close(ignored);
         });
@@ -74,11 +74,12 @@ struct ws_socket::impl {
         if (ec)
             return tcode::send_error;
         bool finished = false;
-        boost::beast::get_lowest_layer(*ws).async_connect(tcp::endpoint(address, 443), [&](error_code e) {
-            ec = e;
-            finished = true;
+        const auto end = step(session.timeouts.connect, finished, [&] {
+            boost::beast::get_lowest_layer(*ws).async_connect(tcp::endpoint(address, 443), [&](error_code e) {
+                ec = e;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.connect, finished);
         if (end == step_end::cancelled)
             return tcode::cancelled;
         if (end == step_end::timed_out)
@@ -98,11 +99,12 @@ struct ws_socket::impl {
             return tcode::option_failed;
         bool finished = false;
         error_code ec;
-        ws->next_layer().async_handshake(asio::ssl::stream_base::client, [&](error_code e) {
-            ec = e;
-            finished = true;
+        const auto end = step(session.timeouts.receive, finished, [&] {
+            ws->next_layer().async_handshake(asio::ssl::stream_base::client, [&](error_code e) {
+                ec = e;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.receive, finished);
         if (end == step_end::cancelled)
             return tcode::cancelled;
         if (end == step_end::timed_out || ec)
@@ -137,11 +139,12 @@ struct ws_socket::impl {
         ws->binary(true);
         bool finished = false;
         error_code ec;
-        ws->async_handshake(session.host, "/", [&](error_code e) {
-            ec = e;
-            finished = true;
+        const auto end = step(session.timeouts.receive, finished, [&] {
+            ws->async_handshake(session.host, "/", [&](error_code e) {
+                ec = e;
+                finished = true;
+            });
         });
-        const auto end = step(session.timeouts.receive, finished);
         if (end == step_end::cancelled)
             return tcode::cancelled;
         if (end == step_end::timed_out)
@@ -194,11 +197,12 @@ int ws_socket::send(std::span<const std::uint8_t> message)
         return tcode::no_socket;
     bool finished = false;
     error_code ec;
-    impl_->ws->async_write(asio::buffer(message.data(), message.size()), [&](error_code e, std::size_t) {
-        ec = e;
-        finished = true;
+    const auto end = impl_->step(impl_->session.timeouts.send, finished, [&] {
+        impl_->ws->async_write(asio::buffer(message.data(), message.size()), [&](error_code e, std::size_t) {
+            ec = e;
+            finished = true;
+        });
     });
-    const auto end = impl_->step(impl_->session.timeouts.send, finished);
     if (end == step_end::done && !ec)
         return tcode::ok;
     impl_->drop();
@@ -230,12 +234,13 @@ int ws_socket::receive(byte_vector& message, std::size_t capacity, bool& overflo
         bool finished = false;
         error_code ec;
         std::size_t got = 0;
-        impl_->ws->async_read_some(asio::buffer(into, size), [&](error_code e, std::size_t n) {
-            ec = e;
-            got = n;
-            finished = true;
+        const auto end = impl_->step(impl_->session.timeouts.receive, finished, [&] {
+            impl_->ws->async_read_some(asio::buffer(into, size), [&](error_code e, std::size_t n) {
+                ec = e;
+                got = n;
+                finished = true;
+            });
         });
-        const auto end = impl_->step(impl_->session.timeouts.receive, finished);
         if (room > 0)
             message.resize(kept + got);
         if (end != step_end::done || ec) {
