@@ -94,6 +94,18 @@ tree_item_ref unit_group::find_item(tree_node item) const
     return {};
 }
 
+bool unit_group::node_agrees(tree_node item, bool checked) const
+{
+    const tree_item_ref found = find_item(item);
+    if (!found.unit)
+        return !checked;
+    const int selected = found.tap ? found.tap->selected : found.unit->selected;
+    const int product_class = found.tap ? found.tap->product_class : found.unit->product_class;
+    if (checked)
+        return selected != 0 && product_class == selected_class;
+    return selected == 0;
+}
+
 void unit_group::set_checked(tree_node item, bool checked)
 {
     if (check_guard_)

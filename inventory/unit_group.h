@@ -62,6 +62,10 @@ public:
     int count_selected() const;
     capability_masks selection_capabilities() const;
     tree_item_ref find_item(tree_node item) const;
+    // Whether a node's check box agrees with the model: a checked unit or
+    // TAP must be selected and of the selected class, an unchecked one
+    // unselected, and any other node unchecked.
+    bool node_agrees(tree_node item, bool checked) const;
 
     const std::vector<std::unique_ptr<CHubDevice>>& units() const { return units_; }
     void for_each_unit(const std::function<void(CHubDevice&)>& fn) const;

@@ -155,6 +155,22 @@ TEST_F(SelectionFixture, CheckingAnotherClassUnchecksTheFirst)
     EXPECT_EQ(tree.suspended, tree.resumed);
 }
 
+TEST_F(SelectionFixture, ConsistencyOfCheckBoxesWithTheModel)
+{
+    g.set_checked(10, true);
+    EXPECT_TRUE(g.node_agrees(10, true));
+    EXPECT_FALSE(g.node_agrees(10, false));
+    EXPECT_TRUE(g.node_agrees(11, false));
+    EXPECT_FALSE(g.node_agrees(11, true));
+    EXPECT_FALSE(g.node_agrees(12, true)); // refused, so a set box disagrees
+    EXPECT_TRUE(g.node_agrees(500, false)); // a grouping node
+    EXPECT_FALSE(g.node_agrees(500, true));
+    // Selected, but of another class than the selection: disagrees.
+    talvor2->selected = 1;
+    talvor2->product_class = class_orvane_system;
+    EXPECT_FALSE(g.node_agrees(20, true));
+}
+
 TEST_F(SelectionFixture, UncheckingOneOfTwoKeepsTheClass)
 {
     g.set_checked(10, true);
