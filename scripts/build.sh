@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or $BUILD_DIR). Extra arguments go to cmake.
+# Configures and builds into build/ (or $BUILD_DIR). Extra arguments go to
+# cmake's configure step; $TARGETS, when set, limits what is built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+targets=()
+for t in ${TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build_dir" -j "$(nproc)" "${targets[@]}"
