@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "inventory/code_tables.h"
+#include "inventory/unit_group.h"
 #include "inventory/unit_address.h"
 
 namespace talvor {
@@ -86,6 +87,40 @@ void tap_details_rows(const CTapDevice& tap, std::vector<details_row>& rows)
         if (pc == class_rail_module && (tap.tap_caps & tap_cap_waveform))
             rows.emplace_back("FPGA Timestamp", utc_time(tap.fpga_timestamp));
     }
+}
+
+void merge_row(std::vector<merged_row>& rows, const details_row& row)
+{
+    for (merged_row& r : rows) {
+        if (r.name != row.first)
+            continue;
+        if (!r.various && r.value != row.second) {
+            r.value.clear();
+            r.various = true;
+        }
+        return;
+    }
+    rows.push_back(merged_row{row.first, row.second, false});
+}
+
+std::vector<merged_row> selection_details(const unit_group& group)
+{
+    std::vector<details_row> rows;
+    bool any_unit = false;
+    for (const auto& unit : group.units())
+        if (unit->selected) {
+            any_unit = true;
+            unit_details_rows(*unit, rows);
+        }
+    if (!any_unit)
+        for (const auto& unit : group.units())
+            for (const auto& tap : unit->taps)
+                if (tap->selected)
+                    tap_details_rows(*tap, rows);
+    std::vector<merged_row> merged;
+    for (const details_row& row : rows)
+        merge_row(merged, row);
+    return merged;
 }
 
 } // namespace talvor

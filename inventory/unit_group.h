@@ -58,7 +58,13 @@ public:
     std::size_t category_count() const;
 
     // The single-class rule, run when a check box in the tree is toggled.
+    // Does nothing while the check guard is raised.
     void set_checked(tree_node item, bool checked);
+    // Raised by the front end while it checks nodes itself (select class),
+    // so that the notifications those changes raise unselect nothing.
+    void raise_check_guard() { ++check_guard_; }
+    void lower_check_guard() { --check_guard_; }
+    bool check_guard_raised() const { return check_guard_ != 0; }
     int count_selected() const;
     capability_masks selection_capabilities() const;
     tree_item_ref find_item(tree_node item) const;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "inventory/details_rows.h"
+#include "inventory/unit_group.h"
 #include "tests/inventory/reader_fixture.h"
 
 namespace talvor {
@@ -138,6 +139,55 @@ TEST_F(DetailsRows, FpgaTimestampEdges)
     tap.first_channel = 2147483647;
     tap.channel_count = 2147483647;
     EXPECT_EQ(of_tap(tap)[4].second, "2147483648 - 4294967294");
+}
+
+} // namespace
+} // namespace talvor
+
+namespace talvor {
+namespace {
+
+TEST(SelectionDetails, MergesByNameAndPrefersUnits)
+{
+    unit_group g;
+    CHubDevice* a = g.add_unit(make_unit_address(ipv4_mapped(192, 168, 9, 1)));
+    CHubDevice* b = g.add_unit(make_unit_address(ipv4_mapped(192, 168, 9, 2)));
+    for (CHubDevice* u : {a, b}) {
+        u->system_type = system_talvor;
+        u->selected = 1;
+    }
+    a->net_version = {3, 2, 1};
+    b->net_version = {4, 2, 1};
+    auto tap = std::make_unique<CTapDevice>(0);
+    tap->kind = 11;
+    classify(*tap);
+    tap->selected = 1;
+    b->taps.push_back(std::move(tap));
+
+    auto rows = selection_details(g);
+    ASSERT_EQ(rows.size(), 10u); // the units' rows only: TAPs count when no unit is selected
+    EXPECT_EQ(rows[0].name, "Product");
+    EXPECT_EQ(rows[0].value, "Talvor");
+    EXPECT_FALSE(rows[0].various);
+    EXPECT_EQ(rows[4].name, "Firmware Version");
+    EXPECT_TRUE(rows[4].various);
+    EXPECT_EQ(rows[4].value, "");
+    EXPECT_TRUE(rows[5].various); // two addresses
+
+    a->selected = b->selected = 0;
+    rows = selection_details(g);
+    ASSERT_EQ(rows.size(), 2u); // no detail bits: product and bus address
+    EXPECT_EQ(rows[0].value, "Rail Module");
+
+    // A name once "various" stays so, even when a later value matches the first.
+    std::vector<merged_row> m;
+    merge_row(m, {"N", "1"});
+    merge_row(m, {"N", "2"});
+    merge_row(m, {"N", "1"});
+    merge_row(m, {"M", "x"});
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_TRUE(m[0].various);
+    EXPECT_FALSE(m[1].various);
 }
 
 } // namespace
