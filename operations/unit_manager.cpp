@@ -57,6 +57,29 @@ bool unit_manager::queue_refresh(CHubDevice& unit)
     return dispatch_job(busy_, job_kind_refresh, unit, [target, env] { refresh_job(*target, env); });
 }
 
+bool unit_manager::refresh_all()
+{
+    if (shutting_down_ || !busy_.empty())
+        return false;
+    for (const auto& unit : group_->units()) {
+        if (unit->worker->pending() != 0)
+            continue;
+        unit->taps.clear();
+        unit->selected = 0;
+        unit->tree_item = no_tree_node;
+    }
+    if (group_->count_selected() == 0)
+        group_->selected_class = class_unknown;
+    for (const auto& unit : group_->units()) {
+        // A unit still busy keeps its session: its job is using it.
+        if (unit->worker->pending() != 0)
+            continue;
+        discard_hub(*unit);
+        queue_refresh(*unit);
+    }
+    return true;
+}
+
 void unit_manager::shut_down()
 {
     if (shutting_down_)

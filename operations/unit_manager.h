@@ -77,6 +77,10 @@ public:
     int load_address_list(const std::filesystem::path& path);
     // Add Multiple: asks for the file, then loads it. false when cancelled.
     bool add_multiple();
+    // The Refresh command: every unit whose worker is free drops its TAPs,
+    // selection, tree node and session, and is read again. Refused (false)
+    // while a batch runs. The front end clears its tree and list first.
+    bool refresh_all();
     // Queues the first refresh of a unit just added (guarded dispatch).
     bool queue_refresh(CHubDevice& unit);
     // No unit job outstanding and no discovery running.

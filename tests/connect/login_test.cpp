@@ -239,6 +239,28 @@ TEST_F(login_test, a_refreshed_unit_with_a_listed_mac_is_removed)
     EXPECT_TRUE(ui.tasks.empty());
 }
 
+TEST_F(login_test, refresh_reconnects_every_unit_with_a_new_session)
+{
+    settings.tls_checks = 0;
+    auto a = fake("127.7.10.1");
+    auto b = fake("127.7.10.2");
+    ui.passwords = {"secret", "secret", "secret", "secret"};
+    manager->add_device("127.7.10.1");
+    manager->add_device("127.7.10.2");
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(listener.ready.size(), 2u);
+    manager->group().units()[0]->tree_item = 11;
+    const int challenges = a->challenges.load();
+
+    EXPECT_TRUE(manager->refresh_all());
+    EXPECT_FALSE(manager->refresh_all()) << "refused while the refresh runs";
+    EXPECT_EQ(manager->group().units()[0]->tree_item, no_tree_node);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(listener.ready.size(), 4u);
+    EXPECT_GT(a->challenges.load(), challenges);
+    EXPECT_EQ(b->logged_in.load(), 2);
+}
+
 TEST_F(login_test, shutting_down_releases_a_unit_waiting_for_the_password)
 {
     settings.tls_checks = 0;
