@@ -28,7 +28,7 @@ bool zt_hub_wss::socket_open() const { return socket_ && socket_->is_open(); }
 
 int zt_hub_wss::open_socket()
 {
-    socket_.reset();
+    drop_connection();
     auto socket = std::make_unique<ws_socket>(session_);
     std::uint32_t found = 0;
     const int code = socket->open(accepted_problems, found);
@@ -36,12 +36,20 @@ int zt_hub_wss::open_socket()
         found_problems = found;
     if (code != tcode::ok)
         return code;
+    {
+        std::lock_guard g(cert_lock_);
+        server_cert_ = socket->server_certificate();
+    }
     socket_ = std::move(socket);
     return tcode::ok;
 }
 
 void zt_hub_wss::drop_connection()
 {
+    {
+        std::lock_guard g(cert_lock_);
+        server_cert_.clear();
+    }
     if (socket_)
         socket_->close();
     socket_.reset();
@@ -247,6 +255,10 @@ int zt_hub_wss::priv_upload(const byte_vector& file, const progress_range&)
 int zt_hub_wss::cert_default_regen() { return request_status("cert_default_regen.action"); }
 int zt_hub_wss::cert_clear() { return request_status("cert_clear.action"); }
 
-byte_vector zt_hub_wss::get_server_cert() { return socket_open() ? socket_->server_certificate() : byte_vector{}; }
+byte_vector zt_hub_wss::get_server_cert()
+{
+    std::lock_guard g(cert_lock_);
+    return server_cert_;
+}
 
 } // namespace talvor

@@ -4,6 +4,7 @@
 // socket, every other request on a closed socket fails with -1.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "protocol/hub_base.h"
@@ -67,6 +68,10 @@ private:
 
     std::unique_ptr<ws_socket> socket_;
     std::uint32_t counter_ = 0;
+    // The open socket's certificate, copied at the handshake: the window
+    // may ask for it while the worker uses (or loses) the socket.
+    mutable std::mutex cert_lock_;
+    byte_vector server_cert_;
 };
 
 } // namespace talvor
