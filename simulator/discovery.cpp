@@ -4,6 +4,8 @@
 
 #include <array>
 #include <boost/asio/ip/udp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
 #include <stdexcept>
 
 namespace net = boost::asio;
@@ -34,8 +36,9 @@ int hex_value(char c)
 // A unit's own discovery socket; also the one its replies leave from.
 class unit_socket : public std::enable_shared_from_this<unit_socket> {
 public:
+    // On a strand: the wildcard socket's thread may answer through it too.
     unit_socket(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx)
-        : socket_(ioc), unit_(std::move(u)), ctx_(std::move(ctx))
+        : socket_(net::make_strand(ioc)), unit_(std::move(u)), ctx_(std::move(ctx))
     {
     }
 
@@ -64,6 +67,13 @@ public:
                                            self->answer(std::string(self->buf_.data(), n), self->from_);
                                        self->receive();
                                    });
+    }
+
+    void answer_later(std::string request, udp::endpoint to)
+    {
+        net::post(socket_.get_executor(), [self = shared_from_this(), request = std::move(request), to] {
+            self->answer(request, to);
+        });
     }
 
     void answer(const std::string& request, const udp::endpoint& to)
@@ -121,7 +131,7 @@ public:
                                            return;
                                        if (!ec)
                                            for (auto& u : self->units_)
-                                               u->answer(std::string(self->buf_.data(), n), self->from_);
+                                               u->answer_later(std::string(self->buf_.data(), n), self->from_);
                                        self->receive();
                                    });
     }

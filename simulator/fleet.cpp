@@ -2,6 +2,7 @@
 
 #include <boost/asio/ip/address.hpp>
 #include <boost/json.hpp>
+#include <cctype>
 #include <cstdio>
 #include <set>
 #include <stdexcept>
@@ -232,6 +233,15 @@ unit_config parse_unit(const json::value& v, std::size_t n)
             if (!s.is_string() || s.as_string().empty())
                 fail(where, "\"csrf\" must hold non-empty strings");
             u.csrf_sequence.emplace_back(s.as_string());
+        }
+    }
+    if (auto* c = o->if_contains("extra_cookies")) {
+        if (!c->is_array())
+            fail(where, "\"extra_cookies\" must be an array of strings");
+        for (auto& s : c->as_array()) {
+            if (!s.is_string())
+                fail(where, "\"extra_cookies\" must hold strings");
+            u.extra_cookies.emplace_back(s.as_string());
         }
     }
     u.csrf_check = get_bool(*o, "csrf_check", where, true);

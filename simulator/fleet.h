@@ -35,6 +35,7 @@ struct unit_config {
     bool csrf_check = true;
     bool require_login = true;
     bool ws_text_replies = false;
+    std::vector<std::string> extra_cookies; // raw Set-Cookie values added to every HTTP 200
     std::string gen_conf, conf, tap_details, config_cats, config_file; // served texts
     std::map<int, std::uint16_t> registers;
     cert_kind cert = cert_kind::valid;

@@ -254,6 +254,8 @@ http_reply answer_http(unit& u, const std::string& method, const std::string& ta
     } else {
         r = status_only(404);
     }
+    if (r.status == 200)
+        r.cookies.insert(r.cookies.end(), u.cfg.extra_cookies.begin(), u.cfg.extra_cookies.end());
     if (r.status == 200 && u.fault("drop_reply_body", op))
         r.action = reply_action::drop_body;
     return r;

@@ -7,6 +7,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <cstdlib>
 #include <optional>
 
 namespace beast = boost::beast;
@@ -67,7 +68,9 @@ private:
     // Reads about half of the announced body, then hangs up.
     void read_part()
     {
-        auto length = parser_->content_length().value_or(0);
+        // From the header text: boost::optional trips -Wmaybe-uninitialized here.
+        auto field = parser_->get()[http::field::content_length];
+        auto length = std::strtoull(std::string(field).c_str(), nullptr, 10);
         if (parser_->is_done() || parser_->get().body().size() * 2 >= length) {
             log(0);
             return close();

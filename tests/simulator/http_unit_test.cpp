@@ -22,7 +22,7 @@ std::string one_unit(const std::string& address, const std::string& extra = {})
 
 TEST(HttpUnit, LoginIsCheckedAndReadsNeedIt)
 {
-    auto fleet = start(one_unit("127.3.10.1", R"("role":"  Admin\r\nmore")"));
+    auto fleet = start(one_unit("127.3.10.1", R"("role":"  Admin\r\nmore","extra_cookies":["x=\"a b\"  ; path=/"])"));
     const std::string a = "127.3.10.1";
     EXPECT_EQ(wire::http(a, "GET", "/gen_conf_get.action").status, 403);
     EXPECT_EQ(http_login(a, "wrong").status, 403);
@@ -33,6 +33,9 @@ TEST(HttpUnit, LoginIsCheckedAndReadsNeedIt)
     auto ok = http_login(a, "secret");
     ASSERT_EQ(ok.status, 200);
     EXPECT_EQ(ok.body, "  Admin\r\nmore");
+    auto cookies = ok.all("Set-Cookie");
+    ASSERT_EQ(cookies.size(), 3u);
+    EXPECT_EQ(cookies[2], "x=\"a b\"  ; path=/");
     EXPECT_EQ(wire::http(a, "GET", "/gen_conf_get.action").status, 200);
     // A challenge answers one response only.
     auto again = wire::http(a, "POST", "/auth_login.action", "pass=" + std::string(32, '0'));
