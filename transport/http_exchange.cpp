@@ -356,6 +356,12 @@ int http_exchange::read_body(byte_vector& out, std::size_t limit)
     out.clear();
     if (!impl_->readable())
         return -1;
+    // An announced length that cannot fit fails without reading it all.
+    if (const auto announced = impl_->parser->content_length(); announced && *announced >= limit) {
+        impl_->broken = true;
+        impl_->release_link();
+        return -1;
+    }
     std::size_t total = 0;
     for (;;) {
         // Reaching the limit fails even when the body would end right there.
