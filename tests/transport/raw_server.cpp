@@ -84,14 +84,26 @@ bool raw_conn::send(std::string_view bytes)
 raw_server::raw_server(std::string ipv4, std::function<void(raw_conn&)> handler, int port)
     : handler_(std::move(handler))
 {
-    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool v6 = ipv4.find(':') != std::string::npos;
+    listen_fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    inet_pton(AF_INET, ipv4.c_str(), &sa.sin_addr);
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listen_fd_, 16) != 0) {
+    sockaddr_storage ss{};
+    socklen_t size;
+    if (v6) {
+        auto& sa = reinterpret_cast<sockaddr_in6&>(ss);
+        sa.sin6_family = AF_INET6;
+        sa.sin6_port = htons(static_cast<std::uint16_t>(port));
+        inet_pton(AF_INET6, ipv4.c_str(), &sa.sin6_addr);
+        size = sizeof sa;
+    } else {
+        auto& sa = reinterpret_cast<sockaddr_in&>(ss);
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<std::uint16_t>(port));
+        inet_pton(AF_INET, ipv4.c_str(), &sa.sin_addr);
+        size = sizeof sa;
+    }
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&ss), size) != 0 || ::listen(listen_fd_, 16) != 0) {
         ::close(listen_fd_);
         throw std::runtime_error("cannot listen on " + ipv4);
     }

@@ -1,5 +1,6 @@
 #pragma once
-// A scripted plain-TCP server on port 80 of one loopback address: each
+// A scripted plain-TCP server on port 80 of one loopback address (IPv4,
+// or IPv6 text inside a test's own network namespace): each
 // accepted connection runs the test's handler on its own thread. Every read
 // is bounded, and destruction cuts all connections.
 #include <atomic>
