@@ -284,7 +284,8 @@ struct http_exchange::impl {
         return static_cast<long>(max - b.size);
     }
 
-    bool readable() const { return ran && !broken && link && parser && parser->is_header_done(); }
+    // A reply without a body has given its connection back already.
+    bool readable() const { return ran && !broken && parser && parser->is_header_done() && (link || parser->is_done()); }
 
     // A connection goes back to the session only once its reply was read
     // to the end; anything else would leave stray bytes for the next one.

@@ -302,9 +302,11 @@ TEST(HttpExchange, RequestIsNeverSentTwiceWhenTheUnitDropsIt)
     EXPECT_EQ(unit.connections(), 1);
 }
 
-TEST(HttpExchange, ReadOnceTakesOneBoundedRead)
+TEST(HttpExchange, ReadOnceTakesOneBoundedReadAndEmptyBodiesReadAsEmpty)
 {
-    recording_unit unit("127.4.1.12", [](const http_request&) { return reply(200, "admin\r\n" + std::string(300, 'x')); });
+    recording_unit unit("127.4.1.12", [](const http_request& r) {
+        return reply(200, r.line().starts_with("GET /empty") ? "" : "admin\r\n" + std::string(300, 'x'));
+    });
     auto s = conn_sess::create(mapped("127.4.1.12"), "Talvor Manager");
     http_exchange x(s, true, "/auth_login.action");
     ASSERT_EQ(x.run(progress_range{}), 200);
@@ -313,6 +315,14 @@ TEST(HttpExchange, ReadOnceTakesOneBoundedRead)
     ASSERT_FALSE(role.empty());
     EXPECT_LE(role.size(), 128u);
     EXPECT_TRUE(text(role).starts_with("admin"));
+
+    for (const bool once : {false, true}) {
+        http_exchange empty(s, false, "/empty");
+        ASSERT_EQ(empty.run(progress_range{}), 200);
+        byte_vector out{1};
+        EXPECT_EQ(once ? empty.read_once(out, 128) : empty.read_body(out, 10), 0);
+        EXPECT_TRUE(out.empty());
+    }
 }
 
 TEST(HttpExchange, PathBytesCannotBreakTheRequestLine)
