@@ -237,6 +237,12 @@ TEST_F(login_test, a_refreshed_unit_with_a_listed_mac_is_removed)
     // The same address again is refused at once, without a message.
     EXPECT_EQ(manager->add_device("127.7.8.1"), add_result::duplicate);
     EXPECT_TRUE(ui.tasks.empty());
+
+    // A discovery run whose first find is a listed unit still asks again later.
+    manager->group().prompt.security_answer = 1;
+    EXPECT_EQ(manager->on_unit_found(0, make_unit_address(v4("127.7.8.3"))), 0);
+    EXPECT_EQ(manager->group().prompt.security_answer.load(), -1);
+    EXPECT_EQ(listed(), 2u);
 }
 
 TEST_F(login_test, refresh_reconnects_every_unit_with_a_new_session)
