@@ -27,6 +27,14 @@ inline std::filesystem::path fresh_folder(const std::string& name)
     return p;
 }
 
+// `text` is `prefix` followed by exactly `digits` lower-case hex digits.
+inline bool is_prefixed_hex(std::string_view text, std::string_view prefix, std::size_t digits)
+{
+    if (!text.starts_with(prefix) || text.size() != prefix.size() + digits)
+        return false;
+    return text.substr(prefix.size()).find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 inline std::string pass_hex(std::string_view password, std::string_view salt, std::string_view challenge)
 {
     return hex_lower(derive_f(derive_f(password, salt), challenge));
