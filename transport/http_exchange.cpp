@@ -8,6 +8,9 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -36,6 +39,7 @@ struct http_link {
 namespace {
 
 constexpr std::size_t step_bytes = 1024;
+using tcp_cork = asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_CORK>;
 // Set-Cookie tokens may be long; only a runaway header block is refused.
 constexpr std::size_t header_limit = 4u << 20;
 
@@ -162,18 +166,35 @@ struct http_exchange::impl {
         if (ec)
             return tcode::send_error;
         link->socket.set_option(tcp::no_delay(true), ec);
-        return tcode::ok;
+        // Writes try the socket first and never block in it (see write()).
+        link->socket.non_blocking(true, ec);
+        return ec ? tcode::send_error : tcode::ok;
     }
 
     // 0, or the failing code; `maybe_unsent` tells whether nothing reached
     // the unit, so that another connection may carry the request.
     int write(const void* data, std::size_t size, int error_code_for, bool* maybe_unsent)
     {
-        bool finished = false;
+        if (session.cancel.load())
+            return tcode::cancelled;
+        // While the socket has room a step cannot block: write it straight
+        // away and keep the event loop for the steps that must wait.
         error_code ec;
-        std::size_t written = 0;
+        std::size_t written = link->socket.write_some(asio::buffer(data, size), ec);
+        if (!ec && written == size)
+            return tcode::ok;
+        if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
+            if (maybe_unsent)
+                *maybe_unsent = written == 0 && never_reached_unit(ec);
+            return error_code_for;
+        }
+        const auto* rest = static_cast<const std::uint8_t*>(data) + written;
+        const std::size_t left = size - written;
+        const std::size_t already = written;
+        bool finished = false;
+        ec = {};
         const auto end = step(session.timeouts.send, finished, [&] {
-            asio::async_write(link->socket, asio::buffer(data, size), [&](error_code e, std::size_t n) {
+            asio::async_write(link->socket, asio::buffer(rest, left), [&](error_code e, std::size_t n) {
                 ec = e;
                 written = n;
                 finished = true;
@@ -183,7 +204,7 @@ struct http_exchange::impl {
             return tcode::cancelled;
         if (end == step_end::timed_out || ec) {
             if (maybe_unsent)
-                *maybe_unsent = end == step_end::done && written == 0 && never_reached_unit(ec);
+                *maybe_unsent = end == step_end::done && already + written == 0 && never_reached_unit(ec);
             return error_code_for;
         }
         return tcode::ok;
@@ -240,6 +261,11 @@ struct http_exchange::impl {
             return r;
         if (n == 0)
             progress.set_raw(progress.high);
+        // Small steps keep progress and cancellation fine-grained; corking
+        // lets the kernel still send full segments.
+        error_code ignored;
+        if (n > step_bytes)
+            link->socket.set_option(tcp_cork(true), ignored);
         for (std::size_t done = 0; done < n; done += step_bytes) {
             progress.report(static_cast<double>(done) / static_cast<double>(n));
             const std::size_t size = std::min(step_bytes, n - done);
@@ -248,6 +274,8 @@ struct http_exchange::impl {
             if (n - done <= step_bytes)
                 progress.report(1.0);
         }
+        if (n > step_bytes)
+            link->socket.set_option(tcp_cork(false), ignored);
         body.clear();
         body.shrink_to_fit();
 
