@@ -137,7 +137,8 @@ TEST(HttpUnit, UploadsAreKeptAndFirmwareReportsProgress)
     auto fleet = start(one_unit("127.3.15.1"));
     const std::string a = "127.3.15.1";
     std::string csrf = cookie(http_login(a, "secret"), "csrf");
-    std::string image("\x00\x01\r\n--------0123456789abcdef\r\n\r\nrest", 41);
+    static const char raw[] = "\x00\x01\r\n--------0123456789abcdef\r\n\r\nrest"; // holds a separator
+    std::string image(raw, sizeof raw - 1);
     EXPECT_EQ(wire::http(a, "POST", "/fw_sys_file.action?" + csrf, wire::multipart({"258", image})).status, 200);
     EXPECT_EQ(fleet->last_upload("u", "fw_sys"), image);
     EXPECT_EQ(fleet->events("u").back().number, 258);
