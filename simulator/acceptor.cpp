@@ -1,6 +1,8 @@
 #include "simulator/acceptor.h"
 
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -13,7 +15,7 @@ namespace {
 class acceptor_loop : public std::enable_shared_from_this<acceptor_loop> {
 public:
     acceptor_loop(net::io_context& ioc, std::function<void(tcp::socket)> on_accept)
-        : ioc_(ioc), acceptor_(net::make_strand(ioc)), on_accept_(std::move(on_accept))
+        : ioc_(ioc), acceptor_(net::make_strand(ioc)), retry_(acceptor_.get_executor()), on_accept_(std::move(on_accept))
     {
     }
 
@@ -40,15 +42,20 @@ public:
                                                                                    tcp::socket socket) {
             if (ec == net::error::operation_aborted || !self->acceptor_.is_open())
                 return;
-            if (!ec)
+            if (!ec) {
                 self->on_accept_(std::move(socket));
-            self->accept();
+                return self->accept();
+            }
+            // Out of descriptors and the like: try again shortly instead of spinning.
+            self->retry_.expires_after(std::chrono::milliseconds(50));
+            self->retry_.async_wait([self](boost::system::error_code) { self->accept(); });
         });
     }
 
 private:
     net::io_context& ioc_;
     tcp::acceptor acceptor_;
+    net::steady_timer retry_;
     std::function<void(tcp::socket)> on_accept_;
 };
 
