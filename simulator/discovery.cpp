@@ -89,7 +89,9 @@ public:
                      static_cast<unsigned char>(request[1]) == 0xBB;
         bool extended = valid && (static_cast<unsigned char>(request[5]) & 0x40) != 0;
         std::string reply = valid ? discovery_reply_bytes(unit_->cfg.discovery, extended) : std::string();
-        if (to.address().is_v4() != socket_.local_endpoint().address().is_v4())
+        boost::system::error_code ec;
+        auto local = socket_.local_endpoint(ec);
+        if (ec || to.address().is_v4() != local.address().is_v4())
             reply.clear();
         e.status = reply.empty() ? 0 : static_cast<int>(reply.size());
         ctx_->log.add(std::move(e));

@@ -6,6 +6,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/json.hpp>
+#include <cstdio>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -86,7 +87,17 @@ fleet_server::fleet_server(std::string_view fleet_json, const std::filesystem::p
     }
     m.work.emplace(m.ioc.get_executor());
     for (int i = 0; i < fleet.threads; ++i)
-        m.threads.emplace_back([&m] { m.ioc.run(); });
+        m.threads.emplace_back([&m] {
+            // One bad request must not take the whole fleet down.
+            for (;;) {
+                try {
+                    m.ioc.run();
+                    return;
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "talvor-hubsim: request handler failed: %s\n", e.what());
+                }
+            }
+        });
 }
 
 std::unique_ptr<fleet_server> fleet_server::from_file(const std::filesystem::path& fleet_file,

@@ -115,7 +115,8 @@ private:
         }
         res_ = {};
         res_.version(req.version());
-        res_.result(static_cast<unsigned>(reply.status));
+        // Beast refuses status codes outside 100..999; a fault table may hold anything.
+        res_.result(reply.status >= 100 && reply.status <= 999 ? static_cast<unsigned>(reply.status) : 500u);
         if (!reply.content_type.empty())
             res_.set(http::field::content_type, reply.content_type);
         if (!reply.location.empty())

@@ -89,7 +89,8 @@ private:
             refusal_.keep_alive(false);
             refusal_.prepare_payload();
             http::async_write(ws_.next_layer(), refusal_, [self = shared_from_this()](beast::error_code, std::size_t) {
-                beast::get_lowest_layer(self->ws_).socket().close();
+                beast::error_code ignored;
+                beast::get_lowest_layer(self->ws_).socket().close(ignored);
             });
             return;
         }

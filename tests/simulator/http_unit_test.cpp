@@ -183,6 +183,10 @@ TEST(HttpUnit, ProbeAndForcedStatuses)
     EXPECT_EQ(wire::http("127.3.16.3", "GET", "/gen_conf_get.action").status, 200);
     EXPECT_EQ(http_login("127.3.16.3", "password").status, 403);
     EXPECT_EQ(wire::http("127.3.16.3", "GET", "/nothing.action").status, 404);
+    // A status HTTP cannot carry becomes 500, and the unit serves on.
+    fleet->set_fault("f", "fail", R"({"conf_get.action":1000})");
+    EXPECT_EQ(wire::http("127.3.16.3", "GET", "/conf_get.action").status, 500);
+    EXPECT_EQ(wire::http("127.3.16.3", "GET", "/tap_details.action").status, 200);
 }
 
 TEST(HttpUnit, ConnectionFaultsEndTheExchangeWithoutAnAnswer)
