@@ -7,6 +7,11 @@
 
 #include "transport/conn_sess_impl.h"
 
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
 namespace talvor {
 
 std::uint32_t problem_bits_for(int verify_error)
@@ -58,18 +63,61 @@ int record_failure(int preverify_ok, X509_STORE_CTX* store)
 
 } // namespace
 
-SSL_CTX* make_unit_tls_context()
+namespace {
+
+SSL_CTX* build_unit_tls_context(const std::vector<std::string>& trusted_files)
 {
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx)
         return nullptr;
     SSL_CTX_set_default_verify_paths(ctx);
     X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-    for (const auto& file : trusted_pem_files())
+    for (const auto& file : trusted_files)
         X509_STORE_load_file(store, file.c_str()); // an unreadable file trusts nothing
     X509_STORE_set_flags(store, X509_V_FLAG_PARTIAL_CHAIN);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, record_failure);
     return ctx;
+}
+
+// What the trusted folder holds now: names, sizes and times of its files.
+std::string trust_state(const std::vector<std::string>& files)
+{
+    std::string state = trusted_folder();
+    std::error_code ec;
+    for (const auto& f : files) {
+        state += '\n' + f + ' ' + std::to_string(std::filesystem::file_size(f, ec)) + ' ' +
+                 std::to_string(std::filesystem::last_write_time(f, ec).time_since_epoch().count());
+    }
+    return state;
+}
+
+} // namespace
+
+SSL_CTX* make_unit_tls_context()
+{
+    // Loading the system's authorities costs tens of milliseconds and about a
+    // megabyte; with hundreds of units connecting at once that dominated a
+    // refresh. One context serves every connection until the trusted folder
+    // changes.
+    static std::mutex lock;
+    static SSL_CTX* cached = nullptr;
+    static std::string cached_state;
+
+    const auto files = trusted_pem_files();
+    std::string state = trust_state(files);
+    std::lock_guard<std::mutex> g(lock);
+    if (!cached || state != cached_state) {
+        SSL_CTX* fresh = build_unit_tls_context(files);
+        if (!fresh)
+            return nullptr;
+        if (cached)
+            SSL_CTX_free(cached);
+        cached = fresh;
+        cached_state = std::move(state);
+    }
+    // The caller owns one reference; the cache keeps its own.
+    SSL_CTX_up_ref(cached);
+    return cached;
 }
 
 bool prepare_unit_tls(SSL* ssl, const ip_address& address, std::uint32_t* found)
