@@ -25,6 +25,7 @@
 #include "transport/conn_sess.h"
 #include "transport/conn_sess_impl.h"
 #include "transport/io_step.h"
+#include "transport/unit_connect.h"
 
 namespace asio = boost::asio;
 namespace http = boost::beast::http;
@@ -150,26 +151,9 @@ struct http_exchange::impl {
     {
         link = std::make_shared<http_link>();
         session.count_link_opened();
+        if (const int r = connect_unit(link->loop, session, link->socket, 80); r != tcode::ok)
+            return r;
         error_code ec;
-        const auto address = asio::ip::make_address(connect_text(session.address), ec);
-        if (ec)
-            return tcode::send_error;
-        bool finished = false;
-        const auto end = step(session.timeouts.connect, finished, [&] {
-            link->socket.async_connect(tcp::endpoint(address, 80), [&](error_code e) {
-                ec = e;
-                finished = true;
-            });
-        });
-        if (end == step_end::cancelled)
-            return tcode::cancelled;
-        if (end == step_end::timed_out)
-            return tcode::send_error;
-        if (ec == asio::error::connection_refused)
-            return tcode::connection_refused;
-        if (ec)
-            return tcode::send_error;
-        link->socket.set_option(tcp::no_delay(true), ec);
         // Writes try the socket first and never block in it (see write()).
         link->socket.non_blocking(true, ec);
         return ec ? tcode::send_error : tcode::ok;

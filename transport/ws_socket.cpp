@@ -17,6 +17,7 @@
 #include "transport/conn_sess_impl.h"
 #include "transport/io_step.h"
 #include "transport/tls_checks.h"
+#include "transport/unit_connect.h"
 
 namespace asio = boost::asio;
 namespace websocket = boost::beast::websocket;
@@ -67,30 +68,7 @@ struct ws_socket::impl {
         });
     }
 
-    int connect()
-    {
-        error_code ec;
-        const auto address = asio::ip::make_address(connect_text(session.address), ec);
-        if (ec)
-            return tcode::send_error;
-        bool finished = false;
-        const auto end = step(session.timeouts.connect, finished, [&] {
-            boost::beast::get_lowest_layer(*ws).async_connect(tcp::endpoint(address, 443), [&](error_code e) {
-                ec = e;
-                finished = true;
-            });
-        });
-        if (end == step_end::cancelled)
-            return tcode::cancelled;
-        if (end == step_end::timed_out)
-            return tcode::send_error;
-        if (ec == asio::error::connection_refused)
-            return tcode::connection_refused;
-        if (ec)
-            return tcode::send_error;
-        boost::beast::get_lowest_layer(*ws).set_option(tcp::no_delay(true), ec);
-        return tcode::ok;
-    }
+    int connect() { return connect_unit(loop, session, boost::beast::get_lowest_layer(*ws), 443); }
 
     int tls_handshake(std::uint32_t accepted, std::uint32_t& found_problems)
     {
