@@ -133,4 +133,12 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
 std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_request&) { return std::nullopt; }
 std::optional<std::filesystem::path> terminal_dialogs::choose_folder(const folder_request&) { return std::nullopt; }
 
+// The batch commands answer these once talvorctl runs batches.
+int terminal_dialogs::show_progress(const progress_request&) { return IDCANCEL; }
+
+std::optional<std::vector<std::uint32_t>> terminal_dialogs::choose_categories(const category_request&)
+{
+    return std::nullopt;
+}
+
 } // namespace talvor::cli

@@ -20,6 +20,8 @@ public:
     std::optional<std::string> ask_password(const password_request& request) override;
     std::optional<std::filesystem::path> choose_file(const file_request& request) override;
     std::optional<std::filesystem::path> choose_folder(const folder_request& request) override;
+    int show_progress(const progress_request& request) override;
+    std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& request) override;
 
     // Error reports the core showed (e.g. a list file that failed to load).
     int errors_shown() const { return errors_shown_; }

@@ -4,6 +4,7 @@
 // (Qt dialogs, a terminal, or a test script).
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,6 +45,14 @@ struct task_dialog_request {
     dialog_icon main_icon = dialog_icon::none;
     dialog_icon footer_icon = dialog_icon::none;
     int width = 0; // dialog units; 0 = automatic
+    // Common buttons (bit mask as above) that start disabled.
+    unsigned disabled_buttons = 0;
+    // Radio buttons (ids) that are shown but cannot be chosen.
+    std::vector<int> disabled_radios;
+    // When nonzero, OK is enabled only while this radio button is chosen
+    // (the word confirmation); OK starts disabled. The front end enforces
+    // the rule, the core still checks the answer.
+    int ok_radio = 0;
 };
 
 struct task_dialog_answer {
@@ -66,10 +75,44 @@ struct file_request {
     std::string filter;
     bool save = false;
     std::string default_name;
+    std::string default_extension; // without the dot; added to a typed name that has none
+    bool overwrite_prompt = false; // save only: ask before replacing an existing file
 };
 
 struct folder_request {
     std::string title;
+};
+
+// What the batch progress window shows at one timer tick.
+struct progress_state {
+    int position = 0;      // 0 to 100
+    bool error = false;    // a unit's job failed: the bar shows the error state
+    bool finished = false; // every unit has reported: 100, OK enabled, Cancel disabled
+};
+
+// The modal batch progress window: main instruction = the progress text,
+// the verification box "Cancel Operation", OK and Cancel both disabled
+// while the batch runs.
+struct progress_request {
+    std::string title;
+    std::string main_instruction;
+    std::string verification_text;
+    // UI thread, on every timer tick (and whenever the front end likes).
+    std::function<progress_state()> poll;
+    // "Cancel Operation" ticked and Cancel pressed while the batch runs:
+    // every unit's session is asked to cancel; the window stays open.
+    std::function<void()> cancel;
+};
+
+// One row of the configuration category choice.
+struct category_row {
+    bool available = false; // offered by every eligible unit
+    std::uint32_t id = 0;
+    std::string name;       // bytes as the unit sent them
+};
+
+struct category_request {
+    std::vector<category_row> rows;
 };
 
 class dialogs {
@@ -83,6 +126,13 @@ public:
     // Chosen path, or nothing when cancelled.
     virtual std::optional<std::filesystem::path> choose_file(const file_request& request) = 0;
     virtual std::optional<std::filesystem::path> choose_folder(const folder_request& request) = 0;
+    // Runs the progress window modally until the user closes it (OK once
+    // finished, or Cancel after the end); window messages keep being
+    // handled meanwhile. Returns the button that closed it.
+    virtual int show_progress(const progress_request& request) = 0;
+    // The ids of the checked available rows, walked from the last row of the
+    // name-sorted list to the first; nothing when cancelled.
+    virtual std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& request) = 0;
 };
 
 // The requests of the two connection prompts, texts exactly as shown.

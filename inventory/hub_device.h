@@ -42,6 +42,7 @@ public:
     std::atomic<int> job_result{job_running};
     std::atomic<int> job_done{0};
     progress_range job_progress;
+    std::string job_reason; // why the last job failed; written by the job before job_done
     version_triple sys_version;
     tree_node tree_item = no_tree_node;
     std::uint32_t capabilities = 0;

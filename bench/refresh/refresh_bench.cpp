@@ -47,6 +47,8 @@ public:
     int typing_ms = 300;
     std::optional<std::filesystem::path> choose_file(const file_request&) override { return std::nullopt; }
     std::optional<std::filesystem::path> choose_folder(const folder_request&) override { return std::nullopt; }
+    int show_progress(const progress_request&) override { return IDCANCEL; }
+    std::optional<std::vector<std::uint32_t>> choose_categories(const category_request&) override { return std::nullopt; }
 };
 
 // BENCH_KIND=http or wss makes every unit of that kind; mixed otherwise.

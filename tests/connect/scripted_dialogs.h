@@ -51,6 +51,8 @@ public:
         return file_answer;
     }
     std::optional<std::filesystem::path> choose_folder(const folder_request&) override { return std::nullopt; }
+    int show_progress(const progress_request&) override { return IDCANCEL; }
+    std::optional<std::vector<std::uint32_t>> choose_categories(const category_request&) override { return std::nullopt; }
 
     // Security prompt answers by meaning.
     static task_dialog_answer security(bool yes, bool remember)

@@ -1,0 +1,99 @@
+#pragma once
+// What every administrative command shares: eligibility, the partial-support
+// question and the word confirmation, the dispatch of one job per unit, the
+// progress window and the completion of the jobs. This is the main window's
+// half below its widgets; the window, talvorctl and the tests each own one
+// batch_context over their unit_manager and call the same commands.
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "inventory/connection_worker.h"
+#include "inventory/dialogs.h"
+#include "inventory/hub_device.h"
+#include "operations/dispatch_job.h"
+#include "operations/firmware_cache.h"
+#include "operations/unit_manager.h"
+
+namespace talvor {
+
+// job_kind of each command (refresh is 1).
+inline constexpr int job_kind_restart = 2;
+inline constexpr int job_kind_config_download = 3;
+inline constexpr int job_kind_config_upload = 4; // also the CT type table
+inline constexpr int job_kind_firmware = 5;
+inline constexpr int job_kind_sdcard_erase = 6;
+inline constexpr int job_kind_customisation = 7;
+inline constexpr int job_kind_cert_upload = 8;
+inline constexpr int job_kind_key_upload = 9;
+inline constexpr int job_kind_cert_regenerate = 10;
+inline constexpr int job_kind_cert_erase = 11;
+
+// One unit's part in the batch last started.
+struct batch_outcome {
+    CHubDevice* unit = nullptr; // valid while the unit is listed
+    int result = job_running;   // job_running until it reports, then job_succeeded or job_failed
+    std::string reason;         // why it failed; empty otherwise
+};
+
+class batch_context {
+public:
+    // Takes over the manager's other_job_done; one per manager, outliving
+    // no unit job (destroy it after the manager has shut down).
+    batch_context(unit_manager& manager, dialogs& ui);
+    ~batch_context();
+    batch_context(const batch_context&) = delete;
+    batch_context& operator=(const batch_context&) = delete;
+
+    unit_manager& manager;
+    dialogs& ui;
+    // The word confirmation's generator, seeded once with the millisecond tick.
+    std::mt19937 confirm_rng;
+    // The window's tree and list consistency check; empty without a window.
+    std::function<void()> consistency_check;
+    CFirmwareCache firmware_cache;
+
+    // Steps 1 and 2: false (the command does nothing) while any unit job is
+    // outstanding; otherwise runs the consistency check.
+    bool begin_command();
+    // Steps 3 and 4 for a capability bit: false when the command ends here.
+    bool check_capability(std::uint32_t bit, const std::string& title);
+    // The partial-support question; the button pressed (IDYES goes on).
+    int AskProceedPartial(const std::string& title);
+    // The word-selection confirmation; nonzero only when OK was pressed on
+    // the right word. `footer` may be null.
+    int ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer);
+    // Step 7: lifts an earlier cancel on every unit that has a session.
+    void clear_cancels();
+    // Step 8 for one unit; a queued unit joins the batch's outcomes.
+    bool dispatch(int kind, CHubDevice& unit, std::function<void()> job, dispatch_form form,
+                  const std::function<bool(const CHubDevice&)>& extra = {});
+    // Step 9: runs the progress window; 2 when nothing was dispatched or a
+    // progress window is already open.
+    int ShowOperationProgress(const std::string& progress_text, const std::string& title);
+
+    // The progress window's timer poll and its Cancel.
+    progress_state progress() const;
+    void cancel_all();
+    bool progress_open() const { return progress_open_; }
+
+    // The units of the batch last started, in dispatch order.
+    const std::vector<batch_outcome>& outcomes() const { return outcomes_; }
+    // What the jobs need to log in and report.
+    const connection_env& env() { return manager.env(); }
+
+private:
+    void on_job_done(CHubDevice& unit);
+
+    bool progress_open_ = false;
+    bool any_failed_ = false;
+    std::vector<batch_outcome> outcomes_;
+};
+
+// A job's common end, on the unit's worker: the reason (kept on the unit
+// for the front ends), job_result, job_done = 1, then WM_UNIT_JOB_DONE.
+void finish_job(CHubDevice& unit, const connection_env& env, bool ok, std::string reason = {});
+
+} // namespace talvor

@@ -1,0 +1,28 @@
+#pragma once
+// A firmware file held in memory and classified against the product type
+// of the units it is meant for: single image or multi-image archive, where
+// the image proper ends, and whether a signature follows it.
+#include <cstdint>
+#include <memory>
+
+#include "inventory/code_tables.h"
+#include "transport/conn_sess.h"
+
+namespace talvor {
+
+struct firmware_image {
+    int is_multi = 0;                    // 1 for a multi-image archive
+    std::uint32_t type = class_unknown;  // the product type it was classified for
+    std::uint32_t image_length = 0;      // bytes of the image proper; the rest is the signature
+    // The whole file as read. Shared, so the cache and every unit's job use
+    // one copy of a large image.
+    std::shared_ptr<const byte_vector> data = std::make_shared<const byte_vector>();
+
+    // 1 when accepted for `product_type` (sets is_multi, type, image_length),
+    // else 0. An image is classified once: a later call for another type fails.
+    int classify(std::uint32_t product_type);
+    std::size_t size() const { return data->size(); }
+    bool has_signature() const { return image_length < size(); }
+};
+
+} // namespace talvor
