@@ -1,0 +1,41 @@
+#pragma once
+// The administrative commands of the main window. The window's buttons,
+// menus and drops, talvorctl and the tests all call these. Each returns the
+// progress window's result (ShowOperationProgress), or 0 when the command
+// ended before any job was queued (nothing selected, a question answered
+// no, a file refused, ...). A null `path` means "ask for the file".
+#include <filesystem>
+#include <string>
+
+#include "operations/batch.h"
+
+namespace talvor {
+
+// Firmware images for the selected units, or for their selected TAPs.
+int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path);
+
+// Configuration files (.cfg) and CT type tables (.csv).
+int OnDownloadConfiguration(batch_context& ctx);
+int OnUploadConfiguration(batch_context& ctx, const std::filesystem::path* path);
+int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path);
+
+// Customization (.cst): upload = 1 uploads `path` (or asks), 0 removes it.
+int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path, int upload);
+int OnRestart(batch_context& ctx);
+int OnEraseSdCard(batch_context& ctx);
+
+// TLS certificates of the units.
+int OnUploadCertificate(batch_context& ctx, const std::filesystem::path* path);
+int OnUploadCertificateKey(batch_context& ctx);
+int OnRegenerateFallbackCertificate(batch_context& ctx);
+int OnEraseCertificate(batch_context& ctx);
+
+// The unit's web page: "http://" or "https://" by its session's protocol,
+// IPv6 addresses in brackets; empty when the unit has no session.
+std::string unit_browser_url(CHubDevice& unit);
+// Stores the certificate the unit's WebSocket session presented in the
+// per-user trusted folder our TLS checks read; reports failures itself.
+// 0 on success, -1 on failure.
+int trust_unit_certificate(batch_context& ctx, CHubDevice& unit);
+
+} // namespace talvor
