@@ -112,6 +112,29 @@ constexpr long day = 24 * 3600;
 
 } // namespace
 
+std::optional<issued_cert> matching_pair(const std::string& cert_file, const std::string& key_file)
+{
+    auto bio_of = [](const std::string& text) {
+        return std::unique_ptr<BIO, decltype(&BIO_free)>(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())),
+                                                         BIO_free);
+    };
+    auto cert_bio = bio_of(cert_file);
+    x509_ptr cert(PEM_read_bio_X509(cert_bio.get(), nullptr, nullptr, nullptr));
+    if (!cert) {
+        const auto* p = reinterpret_cast<const unsigned char*>(cert_file.data());
+        cert.reset(d2i_X509(nullptr, &p, static_cast<long>(cert_file.size())));
+    }
+    auto key_bio = bio_of(key_file);
+    key_ptr key(PEM_read_bio_PrivateKey(key_bio.get(), nullptr, nullptr, nullptr));
+    if (!key) {
+        const auto* p = reinterpret_cast<const unsigned char*>(key_file.data());
+        key.reset(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(key_file.size())));
+    }
+    if (!cert || !key || X509_check_private_key(cert.get(), key.get()) != 1)
+        return std::nullopt;
+    return issued_cert{der_of(cert.get()), key_der_of(key.get())};
+}
+
 struct test_ca::state {
     key_ptr key;
     x509_ptr cert;

@@ -2,6 +2,7 @@
 // A test certificate authority and the certificates the units present.
 #include "simulator/fleet.h"
 
+#include <optional>
 #include <string>
 
 namespace talvor::sim {
@@ -10,6 +11,11 @@ struct issued_cert {
     std::string cert_der;
     std::string key_der; // PKCS#8 private key
 };
+
+// The certificate and key files (PEM or DER each) as a servable pair;
+// nothing when either does not parse or the key does not belong to the
+// certificate.
+std::optional<issued_cert> matching_pair(const std::string& cert_file, const std::string& key_file);
 
 class test_ca {
 public:

@@ -8,6 +8,7 @@
 #include <boost/json.hpp>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -58,12 +59,14 @@ fleet_server::fleet_server(std::string_view fleet_json, const std::filesystem::p
     auto& m = *impl_;
     m.ctx = std::make_shared<shared_ctx>(work_dir / "requests.jsonl", fleet.wire_check);
 
-    test_ca ca;
-    m.ca_der = ca.cert_der();
+    // Kept for regenerated fallback certificates.
+    auto ca = std::make_shared<test_ca>();
+    auto ca_lock = std::make_shared<std::mutex>();
+    m.ca_der = ca->cert_der();
     m.ca_path = work_dir / "ca.pem";
     {
         std::ofstream out(m.ca_path, std::ios::binary | std::ios::trunc);
-        out << ca.cert_pem();
+        out << ca->cert_pem();
         if (!out)
             throw std::runtime_error("cannot write " + m.ca_path.string());
     }
@@ -75,9 +78,13 @@ fleet_server::fleet_server(std::string_view fleet_json, const std::filesystem::p
             if (u->cfg.kind == unit_kind::http || u->cfg.port80 != 0)
                 listen_http(m.ioc, u, m.ctx);
             if (u->cfg.kind == unit_kind::wss) {
-                issued_cert cert = ca.issue(u->cfg.address, u->cfg.cert);
-                u->cert_der = cert.cert_der;
-                listen_wss(m.ioc, u, m.ctx, cert);
+                const std::string address = u->cfg.address;
+                const cert_kind kind = u->cfg.cert;
+                u->set_fallback_cert(ca->issue(address, kind), [ca, ca_lock, address, kind] {
+                    std::lock_guard g(*ca_lock);
+                    return ca->issue(address, kind);
+                });
+                listen_wss(m.ioc, u, m.ctx);
             }
         }
         start_discovery(m.ioc, m.units, m.ctx, fleet.discovery);
@@ -134,7 +141,10 @@ std::vector<std::string> fleet_server::describe() const
 
 std::filesystem::path fleet_server::ca_cert_path() const { return impl_->ca_path; }
 std::string fleet_server::ca_cert_der() const { return impl_->ca_der; }
-std::string fleet_server::unit_cert_der(std::string_view unit) const { return impl_->find(unit).cert_der; }
+std::string fleet_server::unit_cert_der(std::string_view unit) const
+{
+    return impl_->find(unit).served_cert().second.cert_der;
+}
 
 std::vector<request_entry> fleet_server::requests() const { return impl_->ctx->log.all(); }
 std::vector<request_entry> fleet_server::requests(std::string_view unit) const { return impl_->ctx->log.of(unit); }

@@ -246,7 +246,10 @@ http_reply answer_http(unit& u, const std::string& method, const std::string& ta
             code = number_of(fields[0].second);
         if (!code)
             return status_only(400);
-        u.record(name, *code, {});
+        if (name == "reboot")
+            u.reboot_requested(*code);
+        else
+            u.record(name, *code, {});
         r = status_only(200);
     } else if (post && (op == "config_set.action" || op == "fw_net_file.action" || op == "fw_sys_file.action" ||
                         op == "customise_file.action")) {

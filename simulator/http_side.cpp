@@ -4,6 +4,7 @@
 #include "simulator/http_actions.h"
 #include "simulator/listeners.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -25,7 +26,16 @@ public:
     {
     }
 
-    void start() { read_header(); }
+    ~http_session() { unit_->remove_connection(connection_); }
+
+    void start()
+    {
+        connection_ = unit_->add_connection([weak = weak_from_this()] {
+            if (auto self = weak.lock())
+                net::post(self->stream_.get_executor(), [self] { self->close(); });
+        });
+        read_header();
+    }
 
 private:
     beast::tcp_stream stream_;
@@ -38,6 +48,7 @@ private:
     http::response<http::string_body> res_;
     std::string raw_;
     std::array<char, 4096> scratch_{};
+    std::uint64_t connection_ = 0;
 
     void read_header()
     {
@@ -132,6 +143,7 @@ private:
 
     void on_written(beast::error_code ec, std::size_t)
     {
+        unit_->restart_if_pending(); // a restart goes down once its reply is out
         if (ec || !res_.keep_alive())
             return close();
         read_header();
@@ -176,6 +188,8 @@ void listen_http(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<
 {
     std::string where = "unit \"" + u->cfg.name + "\"";
     start_acceptor(ioc, where, u->cfg.address, 80, [u, ctx](tcp::socket s) {
+        if (u->down())
+            return; // restarting: the connection is closed at once
         std::make_shared<http_session>(std::move(s), u, ctx)->start();
     });
 }

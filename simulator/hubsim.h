@@ -30,7 +30,7 @@ struct request_entry {
 
 // Something a unit did on request: "login", "logout", "set_password",
 // "reboot", "sdcard_clear", "modbus_set", "config", "fw_net", "fw_sys",
-// "customise", "cert", "key", "cert_default_regen", "cert_clear".
+// "customise", "cert", "key", "cert_default_regen", "cert_clear", "restart".
 // number: restart/erase code, config category, firmware target, first
 // register; -1 when not applicable. bytes: the uploaded file, or for
 // modbus_set the values as decimal text joined by ','.
@@ -60,7 +60,7 @@ public:
 
     std::filesystem::path ca_cert_path() const; // PEM file under work_dir
     std::string ca_cert_der() const;
-    std::string unit_cert_der(std::string_view unit) const; // what the unit presents on 443
+    std::string unit_cert_der(std::string_view unit) const; // what the unit presents on 443 now
 
     // In-memory request log (also written as JSON lines to log_path()).
     std::vector<request_entry> requests() const;

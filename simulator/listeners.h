@@ -22,8 +22,8 @@ constexpr std::size_t body_limit = 64u << 20; // well above the clients' 16 MiB 
 // Each binds at once (throwing std::runtime_error on failure) and then accepts
 // until the io_context stops.
 void listen_http(boost::asio::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx);
-void listen_wss(boost::asio::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx,
-                const issued_cert& cert);
+// Presents the unit's served certificate (set before this call).
+void listen_wss(boost::asio::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx);
 void start_discovery(boost::asio::io_context& ioc, const std::vector<std::shared_ptr<unit>>& units,
                      std::shared_ptr<shared_ctx> ctx, discovery_mode mode);
 

@@ -64,13 +64,21 @@ int unit::fault_number(std::string_view name) const
     return 0;
 }
 
-int unit::forced_status(std::string_view op) const
+int unit::forced_status(std::string_view op)
 {
     std::lock_guard lock(mutex_);
     auto* f = faults_.if_contains("fail");
     if (!f || !f->is_object())
         return 0;
     auto* s = f->as_object().if_contains(op);
+    if (s && s->is_array()) {
+        auto& list = s->as_array();
+        if (list.empty())
+            return 0;
+        const json::value next = list.front();
+        list.erase(list.begin());
+        return next.is_int64() ? static_cast<int>(next.as_int64()) : 0;
+    }
     return s && s->is_int64() ? static_cast<int>(s->as_int64()) : 0;
 }
 
@@ -257,6 +265,114 @@ std::string unit::last_upload(std::string_view kind) const
         if (it->kind == kind)
             return it->bytes;
     return {};
+}
+
+void unit::set_fallback_cert(issued_cert cert, std::function<issued_cert()> reissue)
+{
+    std::lock_guard lock(mutex_);
+    fallback_ = served_ = std::move(cert);
+    reissue_ = std::move(reissue);
+    ++served_generation_;
+}
+
+std::pair<std::uint64_t, issued_cert> unit::served_cert() const
+{
+    std::lock_guard lock(mutex_);
+    return {served_generation_, served_};
+}
+
+void unit::store_user_cert(std::string file)
+{
+    std::lock_guard lock(mutex_);
+    user_cert_ = std::move(file);
+}
+
+void unit::store_user_key(std::string file)
+{
+    std::lock_guard lock(mutex_);
+    user_key_ = std::move(file);
+}
+
+void unit::regenerate_fallback()
+{
+    std::function<issued_cert()> reissue;
+    {
+        std::lock_guard lock(mutex_);
+        reissue = reissue_;
+    }
+    issued_cert fresh;
+    if (reissue)
+        fresh = reissue(); // signing takes a while: outside the lock
+    std::lock_guard lock(mutex_);
+    if (!fresh.cert_der.empty())
+        fallback_ = std::move(fresh);
+    user_cert_.clear();
+    user_key_.clear();
+}
+
+void unit::clear_user_cert()
+{
+    std::lock_guard lock(mutex_);
+    user_cert_.clear();
+    user_key_.clear();
+}
+
+void unit::reboot_requested(std::int64_t argument)
+{
+    std::lock_guard lock(mutex_);
+    events_.push_back({"reboot", argument, {}});
+    const auto code = argument & 0xFF;
+    if (cfg.restart_ms >= 0 && (code == 1 || code == 7))
+        restart_pending_ = true;
+}
+
+void unit::restart_if_pending()
+{
+    std::vector<std::function<void()>> closers;
+    std::optional<issued_cert> user;
+    {
+        std::lock_guard lock(mutex_);
+        if (!restart_pending_)
+            return;
+        restart_pending_ = false;
+        down_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg.restart_ms);
+        http_logged_in_ = false;
+        challenge_.clear();
+        csrf_.clear();
+        auth_.clear();
+        if (!user_cert_.empty() && !user_key_.empty())
+            user = matching_pair(user_cert_, user_key_);
+        issued_cert next = user ? *user : fallback_;
+        if (next.cert_der != served_.cert_der) {
+            served_ = std::move(next);
+            ++served_generation_;
+        }
+        events_.push_back({"restart", cfg.restart_ms, {}});
+        for (auto& [id, close] : connections_)
+            closers.push_back(close);
+    }
+    for (auto& close : closers)
+        close();
+}
+
+bool unit::down() const
+{
+    std::lock_guard lock(mutex_);
+    return std::chrono::steady_clock::now() < down_until_;
+}
+
+std::uint64_t unit::add_connection(std::function<void()> close)
+{
+    std::lock_guard lock(mutex_);
+    const auto id = ++next_connection_;
+    connections_.emplace(id, std::move(close));
+    return id;
+}
+
+void unit::remove_connection(std::uint64_t id)
+{
+    std::lock_guard lock(mutex_);
+    connections_.erase(id);
 }
 
 void unit::start_progress()

@@ -1,12 +1,15 @@
 #pragma once
 // One simulated unit: its fixed description and the state its requests
 // change, shared by its HTTP, WebSocket and discovery sides.
+#include "simulator/certs.h"
 #include "simulator/fleet.h"
 #include "simulator/hubsim.h"
 #include "simulator/key_f.h"
 
 #include <boost/json/value.hpp>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -21,14 +24,14 @@ public:
     explicit unit(unit_config config);
 
     const unit_config cfg;
-    std::string cert_der; // what the unit presents on 443; set once at start
 
     // Faults: true = every operation, a list = those operations ("gen_conf_get.action").
     bool fault(std::string_view name, std::string_view op) const;
     // A numeric fault (slow_upload ms); 0 when off.
     int fault_number(std::string_view name) const;
     // Status forced on an operation by the "fail" fault object; 0 when none.
-    int forced_status(std::string_view op) const;
+    // A list consumes one status per request (0: answered normally).
+    int forced_status(std::string_view op);
     void set_fault(std::string_view name, const boost::json::value& value);
 
     // HTTP login: a fresh challenge, then responses computed from it.
@@ -60,6 +63,26 @@ public:
     std::vector<unit_event> events() const;
     std::string last_upload(std::string_view kind) const;
 
+    // Certificates (wss). Uploads and regeneration take effect at the next
+    // restart; the generation changes whenever the presented one does.
+    void set_fallback_cert(issued_cert cert, std::function<issued_cert()> reissue);
+    std::pair<std::uint64_t, issued_cert> served_cert() const;
+    void store_user_cert(std::string file);
+    void store_user_key(std::string file);
+    void regenerate_fallback(); // also drops the user certificate and key
+    void clear_user_cert();
+
+    // Restarts. Codes 1 and 7 restart the unit (when cfg.restart_ms >= 0)
+    // once the reply has been written: the session that wrote it calls
+    // restart_if_pending. A restarted unit closes every connection and
+    // closes new ones at once until cfg.restart_ms have passed.
+    void reboot_requested(std::int64_t argument);
+    void restart_if_pending();
+    bool down() const;
+    // Open connections, closed by a restart; `close` may run on any thread.
+    std::uint64_t add_connection(std::function<void()> close);
+    void remove_connection(std::uint64_t id);
+
     // After a firmware upload every poll takes the next step of the sequence.
     void start_progress();
     std::string progress_reply();
@@ -78,6 +101,14 @@ private:
     std::vector<std::pair<int, int>> progress_;
     std::size_t progress_step_ = 0;
     std::mt19937_64 random_;
+    issued_cert fallback_, served_;
+    std::uint64_t served_generation_ = 0;
+    std::function<issued_cert()> reissue_;
+    std::string user_cert_, user_key_;
+    bool restart_pending_ = false;
+    std::chrono::steady_clock::time_point down_until_{};
+    std::map<std::uint64_t, std::function<void()>> connections_;
+    std::uint64_t next_connection_ = 0;
 
     std::string random_hex(std::size_t digits);
     std::string next_csrf();

@@ -107,11 +107,18 @@ outcome route(unit& u, const std::string& name, const json::object* data, const 
         auto code = member_number(data, kind.c_str());
         if (!code)
             return {400, {}};
-        u.record(kind, *code, {});
+        if (kind == "reboot")
+            u.reboot_requested(*code);
+        else
+            u.record(kind, *code, {});
         return {200, {}};
     }
     if (name == "cert_default_regen.action" || name == "cert_clear.action") {
         u.record(name.substr(0, name.find('.')), -1, {});
+        if (name == "cert_default_regen.action")
+            u.regenerate_fallback();
+        else
+            u.clear_user_cert();
         return {200, {}};
     }
     struct upload_kind {
@@ -138,6 +145,10 @@ outcome route(unit& u, const std::string& name, const json::object* data, const 
         if (!file)
             return {400, {}};
         u.record(up.kind, number, *file);
+        if (name == "cert_upload.action")
+            u.store_user_cert(*file);
+        else if (name == "priv_upload.action")
+            u.store_user_key(*file);
         if (name.rfind("fw_", 0) == 0)
             u.start_progress();
         return {200, {}};

@@ -4,6 +4,7 @@
 #include "simulator/listeners.h"
 #include "simulator/wss_actions.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -13,6 +14,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <stdexcept>
+#include <tuple>
 
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -32,8 +34,18 @@ public:
     {
     }
 
+    ~wss_session() { unit_->remove_connection(connection_); }
+
     void start()
     {
+        connection_ = unit_->add_connection([weak = weak_from_this()] {
+            if (auto self = weak.lock())
+                net::post(self->ws_.get_executor(), [self] {
+                    beast::error_code ignored;
+                    beast::get_lowest_layer(self->ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
+                    beast::get_lowest_layer(self->ws_).socket().close(ignored);
+                });
+        });
         beast::get_lowest_layer(ws_).expires_after(std::chrono::seconds(30));
         ws_.next_layer().async_handshake(ssl::stream_base::server,
                                          beast::bind_front_handler(&wss_session::on_handshake, shared_from_this()));
@@ -50,6 +62,7 @@ private:
     std::string reply_;
     bool logged_in_ = false;
     bool stalled_ = false;
+    std::uint64_t connection_ = 0;
 
     request_entry entry(std::string method, std::string target, std::string body, int status)
     {
@@ -146,6 +159,7 @@ private:
         }
         reply_ = std::move(r.message);
         ws_.async_write(net::buffer(reply_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            self->unit_->restart_if_pending(); // a restart goes down once its reply is out
             if (!ec)
                 self->read();
         });
@@ -170,13 +184,31 @@ std::shared_ptr<ssl::context> make_tls(const std::string& where, const issued_ce
 
 } // namespace
 
-void listen_wss(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx,
-                const issued_cert& cert)
+void listen_wss(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<shared_ctx> ctx)
 {
     std::string where = "unit \"" + u->cfg.name + "\"";
-    auto tls = make_tls(where, cert);
-    start_acceptor(ioc, where, u->cfg.address, 443, [u, ctx, tls](tcp::socket s) {
-        std::make_shared<wss_session>(std::move(s), tls, u, ctx)->start();
+    // Rebuilt when a restart has changed the certificate; the acceptor's
+    // strand serialises the callbacks that touch it.
+    struct served_tls {
+        std::uint64_t generation = 0;
+        std::shared_ptr<ssl::context> tls;
+    };
+    auto served = std::make_shared<served_tls>();
+    std::tie(served->generation, std::ignore) = u->served_cert();
+    served->tls = make_tls(where, u->served_cert().second);
+    start_acceptor(ioc, where, u->cfg.address, 443, [u, ctx, served, where](tcp::socket s) {
+        if (u->down())
+            return; // restarting: the connection is closed at once
+        auto [generation, cert] = u->served_cert();
+        if (generation != served->generation) {
+            try {
+                served->tls = make_tls(where, cert);
+            } catch (const std::exception&) {
+                // keeps presenting the previous certificate
+            }
+            served->generation = generation;
+        }
+        std::make_shared<wss_session>(std::move(s), served->tls, u, ctx)->start();
     });
 }
 
