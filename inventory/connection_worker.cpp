@@ -43,6 +43,14 @@ void cancel_unit(CHubDevice& unit)
         unit.hub->set_cancel(true);
 }
 
+void lift_cancel(CHubDevice& unit)
+{
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    unit.login.cancel_requested = false;
+    if (unit.hub)
+        unit.hub->set_cancel(false);
+}
+
 void discard_hub(CHubDevice& unit)
 {
     std::unique_ptr<zt_hub> old;

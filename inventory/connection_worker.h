@@ -30,6 +30,8 @@ void install_hub(CHubDevice& unit, std::unique_ptr<zt_hub> hub);
 // UI thread: cuts every network wait of the unit short, now and for a
 // client made later.
 void cancel_unit(CHubDevice& unit);
+// UI thread: lifts an earlier cancel_unit before a new batch, keeping the session.
+void lift_cancel(CHubDevice& unit);
 // UI thread, unit's worker idle: drops the session (the next job probes the
 // unit again) and lifts an earlier cancel.
 void discard_hub(CHubDevice& unit);

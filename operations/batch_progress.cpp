@@ -1,0 +1,51 @@
+// The batch progress window's requests, its timer poll and its Cancel.
+#include "operations/batch.h"
+
+namespace talvor {
+
+int batch_context::ShowOperationProgress(const std::string& progress_text, const std::string& title)
+{
+    if (manager.busy().empty() || progress_open_)
+        return 2;
+    progress_request r;
+    r.title = title;
+    r.main_instruction = progress_text;
+    r.verification_text = "Cancel Operation";
+    r.poll = [this] { return progress(); };
+    r.cancel = [this] { cancel_all(); };
+    progress_open_ = true;
+    const int result = ui.show_progress(r);
+    progress_open_ = false;
+    return result;
+}
+
+progress_state batch_context::progress() const
+{
+    progress_state s;
+    double sum = 0.0;
+    int running = 0;
+    for (CHubDevice* unit : manager.busy()) {
+        if (unit->job_done.load() != 0)
+            continue;
+        sum += unit->job_progress.value->get();
+        ++running;
+    }
+    if (running == 0) {
+        s.position = 100;
+    } else {
+        const double p = sum / running * 100.0;
+        s.position = p <= 0.0 ? 0 : p >= 100.0 ? 100 : static_cast<int>(p);
+    }
+    s.error = any_failed_;
+    s.finished = manager.busy().empty();
+    if (s.finished)
+        s.position = 100;
+    return s;
+}
+
+void batch_context::cancel_all()
+{
+    manager.group().for_each_unit([](CHubDevice& unit) { cancel_unit(unit); });
+}
+
+} // namespace talvor

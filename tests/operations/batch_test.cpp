@@ -1,0 +1,223 @@
+// The common steps of every batch command: eligibility and the partial
+// question, the word confirmation, progress, failure and cancel.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "inventory/unit_group.h"
+#include "operations/batch.h"
+#include "protocol/zt_hub_http.h"
+#include "tests/connect/connect_fixture.h"
+
+namespace talvor::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class batch_fixture : public connect_fixture {
+protected:
+    std::unique_ptr<batch_context> ctx;
+    void SetUp() override
+    {
+        connect_fixture::SetUp();
+        ctx = std::make_unique<batch_context>(*manager, ui);
+        ui.bridge = &bridge;
+    }
+    void TearDown() override
+    {
+        manager->shut_down();
+        ctx.reset();
+        connect_fixture::TearDown();
+    }
+    CHubDevice& unit(int n, std::uint32_t caps, bool selected = true)
+    {
+        CHubDevice& u = *manager->group().add_unit(make_unit_address(ipv4_mapped(127, 7, 50, static_cast<std::uint8_t>(n))));
+        u.capabilities = caps;
+        u.selected = selected ? 1 : 0;
+        u.product_class = class_talvor_system;
+        return u;
+    }
+};
+
+TEST_F(batch_fixture, eligibility_and_the_partial_support_question)
+{
+    struct row {
+        int selected_class;
+        std::uint32_t caps_a, caps_b;
+        int answer; // 0: no question expected
+        bool goes_on;
+    };
+    const row rows[] = {
+        {class_rail_module, cap_config, cap_config, 0, false}, // not a hub class
+        {class_talvor_system, cap_sdcard, cap_sdcard, 0, false},
+        {class_talvor_system, cap_config, cap_config | cap_sdcard, 0, true},
+        {class_orvane_system, cap_config, 0, IDNO, false},
+        {class_orvane_system, cap_config, 0, IDYES, true},
+    };
+    CHubDevice& a = unit(1, 0);
+    CHubDevice& b = unit(2, 0);
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.selected_class);
+        manager->group().selected_class = r.selected_class;
+        a.capabilities = r.caps_a;
+        b.capabilities = r.caps_b;
+        ui.tasks.clear();
+        if (r.answer)
+            ui.task_answers.push_back({r.answer, 0, false});
+        EXPECT_EQ(ctx->check_capability(cap_config, "Upload Configuration"), r.goes_on);
+        ASSERT_EQ(ui.tasks.size(), r.answer ? 1u : 0u);
+        if (r.answer) {
+            const auto& t = ui.tasks[0];
+            EXPECT_EQ(t.title, "Upload Configuration");
+            EXPECT_EQ(t.main_instruction, "Not all selected devices support this operation");
+            EXPECT_EQ(t.content, "Do you want to proceed with those that do ?");
+            EXPECT_EQ(t.buttons, button_yes | button_no);
+            EXPECT_EQ(t.default_button, IDNO);
+            EXPECT_EQ(t.main_icon, dialog_icon::warning);
+        }
+    }
+    a.selected = b.selected = 0;
+    EXPECT_FALSE(ctx->check_capability(cap_config, "x")) << "nothing selected";
+}
+
+TEST_F(batch_fixture, the_word_confirmation_never_preselects_the_right_word_and_checks_the_answer)
+{
+    const std::set<std::string> words{"Apple", "Banana", "Orange", "Lemon", "Lime", "Pineapple", "Kumquat", "Grape"};
+    const std::string footer = "note";
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        // One dialog per possible answer, from the same seeds.
+        task_dialog_request shown;
+        for (int pick = 1999; pick <= 2007; ++pick) {
+            std::srand(seed);
+            ctx->confirm_rng.seed(seed);
+            ui.answer_with = [&](const task_dialog_request& r) {
+                shown = r;
+                return task_dialog_answer{pick == 1999 ? IDCANCEL : IDOK, pick == 1999 ? r.ok_radio : pick, false};
+            };
+            const int result = ctx->ConfirmParanoid("Update firmware on selected devices", "Update Firmware",
+                                                    seed % 2 ? &footer : nullptr);
+            EXPECT_EQ(result != 0, pick == shown.ok_radio) << seed << " " << pick;
+        }
+        ASSERT_EQ(shown.radio_buttons.size(), 8u);
+        std::set<std::string> captions;
+        std::string right;
+        for (std::size_t i = 0; i < 8; ++i) {
+            EXPECT_EQ(shown.radio_buttons[i].first, 2007 - static_cast<int>(i));
+            captions.insert(shown.radio_buttons[i].second);
+            if (shown.radio_buttons[i].first == shown.ok_radio)
+                right = shown.radio_buttons[i].second;
+        }
+        EXPECT_EQ(captions, words);
+        EXPECT_NE(shown.default_radio, shown.ok_radio);
+        EXPECT_GE(shown.default_radio, 2000);
+        EXPECT_LE(shown.default_radio, 2007);
+        EXPECT_EQ(shown.content, "Select \"" + right + "\" if you are sure you really want to perform this operation");
+        EXPECT_EQ(shown.disabled_buttons, button_ok);
+        EXPECT_EQ(shown.default_button, IDCANCEL);
+        EXPECT_EQ(shown.footer, seed % 2 ? footer : "");
+        EXPECT_EQ(shown.footer_icon, seed % 2 ? dialog_icon::warning : dialog_icon::none);
+    }
+}
+
+// Holds the jobs at a chosen progress until released (bounded).
+struct job_gate {
+    std::mutex lock;
+    std::condition_variable cv;
+    int arrived = 0;
+    bool open = false;
+    void arrive_and_wait()
+    {
+        std::unique_lock g(lock);
+        ++arrived;
+        cv.notify_all();
+        cv.wait_for(g, 20s, [&] { return open; });
+    }
+    bool wait_arrivals(int n)
+    {
+        std::unique_lock g(lock);
+        return cv.wait_for(g, 20s, [&] { return arrived >= n; });
+    }
+    void release()
+    {
+        std::lock_guard g(lock);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+TEST_F(batch_fixture, two_units_one_failing_average_error_state_and_outcomes)
+{
+    CHubDevice& a = unit(1, cap_config);
+    CHubDevice& b = unit(2, cap_config);
+    EXPECT_EQ(ctx->ShowOperationProgress("Working", "Title"), 2) << "nothing dispatched";
+    job_gate gate;
+    const connection_env& env = ctx->env();
+    auto job = [&](CHubDevice& u, double at, bool ok) {
+        return [&u, &gate, &env, at, ok] {
+            u.job_progress.report(at);
+            gate.arrive_and_wait();
+            finish_job(u, env, ok, ok ? "" : "unit refused the file");
+        };
+    };
+    ASSERT_TRUE(ctx->dispatch(job_kind_config_upload, a, job(a, 0.4, false), dispatch_form::unguarded));
+    ASSERT_TRUE(ctx->dispatch(job_kind_config_upload, b, job(b, 0.85, true), dispatch_form::unguarded));
+    EXPECT_FALSE(ctx->begin_command()) << "a batch is running";
+    ASSERT_TRUE(gate.wait_arrivals(2));
+    EXPECT_EQ(ctx->progress().position, 62);
+    EXPECT_FALSE(ctx->progress().finished);
+    gate.release();
+
+    EXPECT_EQ(ctx->ShowOperationProgress("Uploading configuration", "Upload Configuration"), IDOK);
+    ASSERT_EQ(ui.progress.requests.size(), 1u);
+    const auto& r = ui.progress.requests[0];
+    EXPECT_EQ(r.title, "Upload Configuration");
+    EXPECT_EQ(r.main_instruction, "Uploading configuration");
+    EXPECT_EQ(r.verification_text, "Cancel Operation");
+    EXPECT_TRUE(ui.progress.error_seen);
+    EXPECT_TRUE(ui.progress.last.finished);
+    EXPECT_EQ(ui.progress.last.position, 100);
+    ASSERT_EQ(ctx->outcomes().size(), 2u);
+    EXPECT_EQ(ctx->outcomes()[0].unit, &a);
+    EXPECT_EQ(ctx->outcomes()[0].result, job_failed);
+    EXPECT_EQ(ctx->outcomes()[0].reason, "unit refused the file");
+    EXPECT_EQ(ctx->outcomes()[1].result, job_succeeded);
+    EXPECT_FALSE(ctx->progress_open());
+
+    int checks = 0;
+    ctx->consistency_check = [&] { ++checks; };
+    EXPECT_TRUE(ctx->begin_command());
+    EXPECT_EQ(checks, 1);
+}
+
+TEST_F(batch_fixture, cancel_reaches_every_session_and_the_next_batch_lifts_it)
+{
+    CHubDevice& a = unit(1, cap_config);
+    // A real session: its cancel wait is the one jobs use; nothing is sent.
+    install_hub(a, std::make_unique<zt_hub_http>(conn_sess::create(a.address, "test")));
+    const connection_env& env = ctx->env();
+    CHubDevice* target = &a;
+    ASSERT_TRUE(ctx->dispatch(job_kind_config_upload, a, [target, &env] {
+        const bool waited = target->hub->wait_cancel(20000);
+        finish_job(*target, env, waited, "cancelled");
+    }, dispatch_form::unguarded));
+    ui.cancel_when = [](const progress_state&) { return true; };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ctx->ShowOperationProgress("p", "t"), IDOK);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_TRUE(ui.progress.cancelled);
+    ASSERT_EQ(ctx->outcomes().size(), 1u);
+    EXPECT_EQ(ctx->outcomes()[0].result, job_failed);
+    EXPECT_EQ(ctx->outcomes()[0].reason, "cancelled");
+    EXPECT_FALSE(a.hub->wait_cancel(0));
+    ctx->clear_cancels();
+    EXPECT_TRUE(a.hub->wait_cancel(0));
+}
+
+} // namespace
+} // namespace talvor::test
