@@ -48,7 +48,25 @@ bool unit::fault(std::string_view name, std::string_view op) const
 {
     std::lock_guard lock(mutex_);
     auto* v = faults_.if_contains(name);
-    return v && list_matches(*v, op);
+    if (v && list_matches(*v, op))
+        return true;
+    // NAME_once: the same fault, for the first matching request only.
+    const std::string once = std::string(name) + "_once";
+    auto* w = faults_.if_contains(once);
+    if (!w || !list_matches(*w, op))
+        return false;
+    if (w->is_array()) {
+        auto& list = w->as_array();
+        for (auto it = list.begin(); it != list.end(); ++it)
+            if (it->is_string() && (it->as_string() == op || it->as_string() == "*")) {
+                list.erase(it);
+                break;
+            }
+        if (!list.empty())
+            return true;
+    }
+    faults_.erase(once);
+    return true;
 }
 
 int unit::fault_number(std::string_view name) const

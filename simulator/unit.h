@@ -25,7 +25,8 @@ public:
 
     const unit_config cfg;
 
-    // Faults: true = every operation, a list = those operations ("gen_conf_get.action").
+    // Faults: true = every operation, a list = those operations ("gen_conf_get.action");
+    // NAME_once switches off for an operation once used.
     bool fault(std::string_view name, std::string_view op) const;
     // A numeric fault (slow_upload ms); 0 when off.
     int fault_number(std::string_view name) const;
@@ -89,7 +90,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    boost::json::object faults_;
+    mutable boost::json::object faults_; // _once faults wear off as they are used
     key_bytes key_{};
     std::string password_;
     std::string challenge_;

@@ -189,6 +189,18 @@ TEST(HttpUnit, ProbeAndForcedStatuses)
     EXPECT_EQ(wire::http("127.3.16.3", "GET", "/tap_details.action").status, 200);
 }
 
+TEST(HttpUnit, OnceFaultsActOnTheFirstMatchingRequestOnly)
+{
+    auto fleet = start(one_unit("127.3.16.5", R"("require_login":false,"faults":{
+        "fail":{"config_cats.action":[403]},"drop_reply_body_once":["config.cfg"]})"));
+    const std::string a = "127.3.16.5";
+    EXPECT_EQ(wire::http(a, "GET", "/gen_conf_get.action").status, 200);
+    EXPECT_EQ(wire::http(a, "GET", "/config_cats.action").status, 403);
+    EXPECT_EQ(wire::http(a, "GET", "/config_cats.action").status, 200);
+    EXPECT_EQ(wire::http(a, "GET", "/config.cfg").status, -1);
+    EXPECT_EQ(wire::http(a, "GET", "/config.cfg").status, 200);
+}
+
 TEST(HttpUnit, ConnectionFaultsEndTheExchangeWithoutAnAnswer)
 {
     auto fleet = start(one_unit("127.3.17.1", R"("require_login":false,"faults":{
