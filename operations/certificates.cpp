@@ -1,0 +1,122 @@
+// The four certificate commands: upload of the user certificate and of its
+// key, regeneration of the fallback certificate, erasure of both.
+#include <memory>
+
+#include "inventory/unit_group.h"
+#include "operations/commands.h"
+#include "operations/simple_job.h"
+#include "transport/file_bytes.h"
+
+namespace talvor {
+
+namespace {
+
+struct cert_operation {
+    std::string title;
+    std::string confirmation;
+    std::string progress;
+    int kind;
+    std::string what; // in failure reasons
+};
+
+const cert_operation certificate_upload{"Upload User Certificate", "Upload user certificate to selected device(s)",
+                                        "Uploading user certificate to selected device(s)", job_kind_cert_upload,
+                                        "certificate upload"};
+const cert_operation key_upload{"Upload User Certificate Key", "Upload user certificate key to selected device(s)",
+                                "Upload user certificate key to selected device(s)", job_kind_key_upload,
+                                "key upload"};
+const cert_operation regeneration{"Regenerate Fallback Certificate",
+                                  "Regenerate fallback certificates on selected device(s)",
+                                  "Regenerate fallback certificates on selected device(s)", job_kind_cert_regenerate,
+                                  "fallback certificate regeneration"};
+const cert_operation erasure{"Erase User Certificate & Key", "Erase user certificates and keys on selected device(s)",
+                             "Erase user certificates and keys on selected device(s)", job_kind_cert_erase,
+                             "certificate erase"};
+
+using hub_call = std::function<int(zt_hub&, CHubDevice&, const byte_vector&)>;
+
+// Steps 4 to 7 once the command has its file (empty for the two without).
+int confirm_and_run(batch_context& ctx, const cert_operation& op, std::shared_ptr<const byte_vector> file,
+                    hub_call call)
+{
+    if (!ctx.ConfirmParanoid(op.confirmation, op.title, nullptr))
+        return 0;
+    ctx.clear_cancels();
+    const connection_env* env = &ctx.env();
+    ctx.manager.group().for_each_selected_with(cap_certificates, [&](CHubDevice& unit) {
+        CHubDevice* u = &unit;
+        ctx.dispatch(op.kind, unit, [u, env, file, call, what = op.what] {
+            run_simple_job(*u, *env, what, [&](zt_hub& hub) { return call(hub, *u, *file); },
+                           logout_rule::after_success);
+        }, dispatch_form::unguarded);
+    });
+    return ctx.ShowOperationProgress(op.progress, op.title);
+}
+
+int upload(batch_context& ctx, const cert_operation& op, const std::filesystem::path* path,
+           const std::string& file_kind, const std::string& filter, hub_call call)
+{
+    if (!ctx.begin_command() || !ctx.check_capability(cap_certificates, op.title))
+        return 0;
+    const std::string t =
+        "\"" + std::string(product_class_name(ctx.manager.group().selected_class)) + "\" " + file_kind;
+    std::filesystem::path chosen;
+    if (path) {
+        chosen = *path;
+    } else {
+        file_request request;
+        request.title = "Select " + t;
+        request.filter = filter;
+        auto answer = ctx.ui.choose_file(request);
+        if (!answer)
+            return 0;
+        chosen = *answer;
+    }
+    auto bytes = std::make_shared<byte_vector>();
+    if (read_file_bytes(chosen, *bytes) != 0) {
+        ctx.ui.task_dialog(error_dialog(op.title, t, "Failed to load file !"));
+        return 0;
+    }
+    return confirm_and_run(ctx, op, std::move(bytes), std::move(call));
+}
+
+int without_file(batch_context& ctx, const cert_operation& op, hub_call call)
+{
+    if (!ctx.begin_command() || !ctx.check_capability(cap_certificates, op.title))
+        return 0;
+    return confirm_and_run(ctx, op, std::make_shared<const byte_vector>(), std::move(call));
+}
+
+} // namespace
+
+int OnUploadCertificate(batch_context& ctx, const std::filesystem::path* path)
+{
+    return upload(ctx, certificate_upload, path, "User Certificate File",
+                  "Certificate Files (*.pem; *.der)|*.pem;*.der|All Files (*.*)|*.*||",
+                  [](zt_hub& hub, CHubDevice& unit, const byte_vector& file) {
+                      return hub.cert_upload(file, unit.job_progress);
+                  });
+}
+
+int OnUploadCertificateKey(batch_context& ctx)
+{
+    return upload(ctx, key_upload, nullptr, "User Certificate Key File",
+                  "Certificate Key Files (*.pem; *.der)|*.pem;*.der|All Files (*.*)|*.*||",
+                  [](zt_hub& hub, CHubDevice& unit, const byte_vector& file) {
+                      return hub.priv_upload(file, unit.job_progress);
+                  });
+}
+
+int OnRegenerateFallbackCertificate(batch_context& ctx)
+{
+    return without_file(ctx, regeneration, [](zt_hub& hub, CHubDevice&, const byte_vector&) {
+        return hub.cert_default_regen();
+    });
+}
+
+int OnEraseCertificate(batch_context& ctx)
+{
+    return without_file(ctx, erasure, [](zt_hub& hub, CHubDevice&, const byte_vector&) { return hub.cert_clear(); });
+}
+
+} // namespace talvor

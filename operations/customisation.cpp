@@ -1,0 +1,67 @@
+// Customization upload and removal.
+#include <memory>
+
+#include "inventory/unit_group.h"
+#include "operations/commands.h"
+#include "operations/customisation_file.h"
+#include "operations/simple_job.h"
+#include "transport/file_bytes.h"
+
+namespace talvor {
+
+namespace {
+
+const std::string title = "Upload Customization";
+
+} // namespace
+
+int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path, int upload)
+{
+    if (!ctx.begin_command() || !ctx.check_capability(cap_customisation, title))
+        return 0;
+    unit_group& group = ctx.manager.group();
+    const std::string file_kind = "\"" + std::string(product_class_name(group.selected_class)) + "\" Customization File";
+
+    auto bytes = std::make_shared<byte_vector>();
+    if (upload) {
+        std::filesystem::path chosen;
+        if (path) {
+            chosen = *path;
+        } else {
+            file_request request;
+            request.title = "Select " + file_kind;
+            request.filter = "Customization Files (*.cst)|*.cst|All Files (*.*)|*.*||";
+            auto answer = ctx.ui.choose_file(request);
+            if (!answer)
+                return 0;
+            chosen = *answer;
+        }
+        if (read_file_bytes(chosen, *bytes) != 0) {
+            ctx.ui.task_dialog(error_dialog(title, file_kind, "Failed to load customization file !"));
+            return 0;
+        }
+        if (!customisation_file_valid(*bytes)) {
+            ctx.ui.task_dialog(error_dialog(title, file_kind, "Customization file invalid !"));
+            return 0;
+        }
+    } else {
+        *bytes = customisation_removal_file();
+    }
+
+    if (!ctx.ConfirmParanoid("Upload customization to selected devices", title, nullptr))
+        return 0;
+    ctx.clear_cancels();
+    const connection_env* env = &ctx.env();
+    std::shared_ptr<const byte_vector> file = std::move(bytes);
+    group.for_each_selected_with(cap_customisation, [&](CHubDevice& unit) {
+        CHubDevice* u = &unit;
+        ctx.dispatch(job_kind_customisation, unit, [u, env, file] {
+            run_simple_job(*u, *env, "customization upload",
+                           [&](zt_hub& hub) { return hub.upload_customisation(*file, u->job_progress); },
+                           logout_rule::after_success);
+        }, dispatch_form::unguarded);
+    });
+    return ctx.ShowOperationProgress("Uploading customization to selected device(s)", title);
+}
+
+} // namespace talvor

@@ -1,0 +1,27 @@
+// Erasing the SD card of the selected units.
+#include "inventory/unit_group.h"
+#include "operations/commands.h"
+#include "operations/simple_job.h"
+
+namespace talvor {
+
+int OnEraseSdCard(batch_context& ctx)
+{
+    const std::string title = "Erase SD-Card";
+    if (!ctx.begin_command() || !ctx.check_capability(cap_sdcard, title))
+        return 0;
+    if (!ctx.ConfirmParanoid("Erase SD-Card on selected devices", title, nullptr))
+        return 0;
+    ctx.clear_cancels();
+    const connection_env* env = &ctx.env();
+    ctx.manager.group().for_each_selected_with(cap_sdcard, [&](CHubDevice& unit) {
+        CHubDevice* u = &unit;
+        ctx.dispatch(job_kind_sdcard_erase, unit, [u, env] {
+            run_simple_job(*u, *env, "SD-card erase", [](zt_hub& hub) { return hub.sdcard_clear(0); },
+                           logout_rule::never);
+        }, dispatch_form::guarded, [](const CHubDevice& d) { return d.selected != 0 && (d.capabilities & cap_sdcard); });
+    });
+    return ctx.ShowOperationProgress("Erasing cards on selected device(s)", title);
+}
+
+} // namespace talvor
