@@ -1,5 +1,7 @@
 // Restarting the selected units (with or without their TAPs), or the
 // selected TAPs through their units.
+#include <algorithm>
+
 #include "inventory/ensure_login.h"
 #include "inventory/unit_group.h"
 #include "operations/commands.h"
