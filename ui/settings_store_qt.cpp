@@ -48,9 +48,15 @@ void qt_settings_store::write_int(std::string_view section, std::string_view nam
     settings_->setValue(key_of(section, name), value);
 }
 
-void qt_settings_store::sync()
+bool qt_settings_store::sync()
 {
     settings_->sync();
+    return settings_->status() == QSettings::NoError;
+}
+
+std::string qt_settings_store::file_name() const
+{
+    return settings_->fileName().toStdString();
 }
 
 } // namespace talvor

@@ -22,8 +22,11 @@ public:
 
     std::optional<int> read_int(std::string_view section, std::string_view name) override;
     void write_int(std::string_view section, std::string_view name, int value) override;
-    // Writes pending changes to disk now (QSettings also does so later).
-    void sync();
+    // Writes pending changes to disk now (QSettings also does so later);
+    // false when the store could not be written.
+    bool sync();
+    // Where the values live, for messages.
+    std::string file_name() const;
 
 private:
     std::unique_ptr<QSettings> settings_;

@@ -1,0 +1,120 @@
+#pragma once
+// The main window: the device tree, the details of the checked items, the
+// device commands and the action buttons. Below it the unit_manager does the
+// work; this class only shows what it is told and forwards the commands.
+#include <QDialog>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "inventory/tree_node.h"
+#include "operations/unit_manager.h"
+
+class QAbstractButton;
+class QAction;
+class QLabel;
+class QPushButton;
+class QTreeWidgetItem;
+class QToolButton;
+
+namespace talvor {
+
+class CCustomListCtrl;
+class CCustomTreeCtrl;
+class CDDButton;
+class CDDSplitButton;
+class CValEdit;
+class qt_settings_store;
+
+// Command ids of the buttons and menu items.
+enum main_command : int {
+    cmd_add = 5, cmd_show_more = 3, cmd_show_less = 4, cmd_select_class = 6, cmd_add_multiple = 7,
+    cmd_discover = 8, cmd_reload_all = 9, cmd_update_firmware = 10, cmd_erase_sd_card = 11,
+    cmd_download_configuration = 15, cmd_upload_configuration = 16, cmd_restart_selected = 17,
+    cmd_upload_certificate = 18, cmd_upload_customization = 1026, cmd_remove_customization = 40006,
+    cmd_upload_ct_types = 40007, cmd_upload_private_key = 40008, cmd_regenerate_certificate = 40009,
+    cmd_delete_certificate = 40010,
+};
+
+class CMainDialog : public QDialog, private unit_listener, private tree_hook {
+    Q_OBJECT
+public:
+    CMainDialog(window_bridge& bridge, dialogs& ui, AppSettings& settings, qt_settings_store& store,
+                QWidget* parent = nullptr);
+    ~CMainDialog() override;
+
+    unit_manager& manager() { return *manager_; }
+
+    // The batch commands; until set, their buttons and menu items stay
+    // disabled. Called with the command id.
+    void set_command_handler(std::function<void(int)> handler);
+    // The tree/model agreement test every batch command runs first; a
+    // disagreement ends the process after telling the user.
+    std::function<void()> consistency_check();
+    // True when every tree node agrees with the model.
+    bool tree_consistent() const;
+
+    // Re-evaluates which buttons are enabled.
+    void update_buttons();
+    void refresh_details();
+    void show_more();
+    void show_less();
+    void select_class();
+    void reload_all();
+    void add_device();
+    void open_about();
+    void open_settings();
+
+    // The widgets, for the tests and the screenshots.
+    CCustomTreeCtrl* tree() const { return tree_; }
+    CCustomListCtrl* details() const { return details_; }
+    CValEdit* address_edit() const { return address_; }
+    QLabel* status_part(int n) const { return status_[n]; }
+    QAbstractButton* command_button(int id) const;
+    QTreeWidgetItem* item_of(const CHubDevice& unit) const;
+    QTreeWidgetItem* item_of(const CTapDevice& tap) const;
+
+    void reject() override; // Escape never closes the window
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void build_layout();
+    void on_check_changed(QTreeWidgetItem* item, bool checked);
+    void update_status();
+    void insert_unit(CHubDevice& unit);
+    void place_status_parts();
+    void run_command(int id);
+
+    // unit_listener
+    void unit_ready(CHubDevice& unit) override;
+    void unit_removed(const removed_unit& info) override;
+    void discovery_finished() override;
+    void job_finished(CHubDevice& unit) override;
+    // tree_hook
+    void suspend_redraw() override;
+    void resume_redraw() override;
+    void clear_check(tree_node node) override;
+
+    window_bridge& bridge_;
+    dialogs& ui_;
+    AppSettings& settings_;
+    qt_settings_store& store_;
+    std::unique_ptr<unit_manager> manager_;
+    std::function<void(int)> command_handler_;
+
+    CCustomTreeCtrl* tree_ = nullptr;
+    CCustomListCtrl* details_ = nullptr;
+    CValEdit* address_ = nullptr;
+    QLabel* status_[4] = {};
+    QWidget* status_bar_ = nullptr;
+    QToolButton* menu_button_ = nullptr;
+    std::map<int, QAbstractButton*> buttons_;
+    std::map<int, QAction*> menu_items_;
+};
+
+} // namespace talvor

@@ -1,0 +1,72 @@
+#include "ui/progress_dialog.h"
+
+#include <algorithm>
+
+namespace talvor {
+
+namespace {
+constexpr unsigned ok_disabled = button_ok;         // the batch still runs
+constexpr unsigned cancel_disabled = button_cancel; // "Cancel Operation" not ticked
+} // namespace
+
+CProgressDialog::CProgressDialog(const progress_request& request, QWidget* parent) : request_(request)
+{
+    task_dialog_request r;
+    r.title = request.title;
+    r.main_instruction = request.main_instruction;
+    r.verification_text = request.verification_text;
+    r.buttons = button_ok | button_cancel;
+    r.disabled_buttons = ok_disabled | cancel_disabled;
+    dialog_ = std::make_unique<CTaskDialog>(r, parent);
+    dialog_->show_progress_bar(0, 100);
+    dialog_->on_button = [this](int id) { return clicked(id); };
+    dialog_->on_verification = [this](bool checked) { verification(checked); };
+    dialog_->start_timer(timer_ms, [this] { tick(); });
+    tick();
+}
+
+int CProgressDialog::run()
+{
+    dialog_->exec();
+    return dialog_->answer().button;
+}
+
+void CProgressDialog::tick()
+{
+    if (!request_.poll || !(dialog_->disabled_buttons() & ok_disabled))
+        return;
+    const progress_state s = request_.poll();
+    dialog_->set_progress_error(s.error || dialog_->progress_error());
+    if (s.finished) {
+        dialog_->set_progress(100);
+        dialog_->set_disabled_buttons(cancel_disabled);
+    } else {
+        dialog_->set_progress(std::clamp(s.position, 0, 100));
+    }
+}
+
+void CProgressDialog::verification(bool checked)
+{
+    unsigned mask = dialog_->disabled_buttons();
+    if ((mask & ok_disabled) && checked)
+        mask &= ~cancel_disabled;
+    else
+        mask |= cancel_disabled;
+    dialog_->set_disabled_buttons(mask);
+}
+
+bool CProgressDialog::clicked(int id)
+{
+    if (id != IDCANCEL)
+        return true;
+    const unsigned mask = dialog_->disabled_buttons();
+    if (!(mask & ok_disabled))
+        return true;
+    if (mask & cancel_disabled)
+        return false;
+    if (request_.cancel)
+        request_.cancel();
+    return false;
+}
+
+} // namespace talvor

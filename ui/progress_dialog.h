@@ -1,0 +1,31 @@
+#pragma once
+// The batch progress window over the task dialog: the bar follows the
+// batch's poll, OK opens once every unit has reported, and Cancel only
+// works after "Cancel Operation" was ticked.
+#include <memory>
+
+#include "inventory/dialogs.h"
+#include "ui/task_dialog.h"
+
+namespace talvor {
+
+class CProgressDialog {
+public:
+    CProgressDialog(const progress_request& request, QWidget* parent = nullptr);
+    // Modal run; the button that closed it.
+    int run();
+    CTaskDialog& dialog() { return *dialog_; }
+    // One timer tick (also run by the timer itself).
+    void tick();
+
+    static constexpr int timer_ms = 200;
+
+private:
+    bool clicked(int id);
+    void verification(bool checked);
+
+    progress_request request_;
+    std::unique_ptr<CTaskDialog> dialog_;
+};
+
+} // namespace talvor

@@ -1,0 +1,34 @@
+#include "ui/val_edit.h"
+
+#include <QValidator>
+
+namespace talvor {
+
+namespace {
+
+// The edit's text only ever holds allowed characters, so judging the text
+// as it would be after a keystroke or a paste judges what was added: Qt
+// then drops the keystroke, or the whole paste, when it is refused.
+class allowed_characters final : public QValidator {
+public:
+    allowed_characters(const QString& allowed, QObject* parent) : QValidator(parent), allowed_(allowed) {}
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar c : input)
+            if (!allowed_.contains(c))
+                return Invalid;
+        return Acceptable;
+    }
+
+private:
+    QString allowed_;
+};
+
+} // namespace
+
+CValEdit::CValEdit(const QString& allowed, QWidget* parent) : QLineEdit(parent), allowed_(allowed)
+{
+    setValidator(new allowed_characters(allowed_, this));
+}
+
+} // namespace talvor
