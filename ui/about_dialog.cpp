@@ -10,6 +10,7 @@
 
 #include "inventory/app_settings.h"
 #include "ui/dialog_units.h"
+#include "ui/ui_resources.h"
 
 #ifndef TALVOR_VERSION_MAJOR
 #define TALVOR_VERSION_MAJOR 0
@@ -30,6 +31,7 @@ QString version_text(int major, int minor, int build, int extra)
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent)
 {
+    ensure_resources();
     setWindowTitle(QStringLiteral("About \"%1\"").arg(QString::fromUtf8(application_name.data(), application_name.size())));
     auto* outer = new QVBoxLayout(this);
     outer->setSizeConstraint(QLayout::SetFixedSize); // follows the licence being shown or hidden

@@ -19,6 +19,7 @@
 #include "ui/dd_button.h"
 #include "ui/dd_split_button.h"
 #include "ui/dialog_units.h"
+#include "ui/ui_resources.h"
 #include "ui/val_edit.h"
 
 namespace talvor {
@@ -33,6 +34,7 @@ CMainDialog::CMainDialog(window_bridge& bridge, dialogs& ui, AppSettings& settin
       manager_(std::make_unique<unit_manager>(bridge, ui, settings, static_cast<unit_listener*>(this)))
 {
     manager_->group().tree = static_cast<tree_hook*>(this);
+    ensure_resources();
     setWindowIcon(QIcon(QStringLiteral(":/talvor/icon.png")));
     setWindowTitle(QString::fromUtf8(application_name.data(), application_name.size()));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

@@ -51,6 +51,12 @@ bool qt_window_bridge::on_ui_thread() const
     return std::this_thread::get_id() == ui_thread_;
 }
 
+std::size_t qt_window_bridge::pending_calls() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return waiting_.size();
+}
+
 bool qt_window_bridge::is_shut_down() const
 {
     std::lock_guard<std::mutex> g(lock_);

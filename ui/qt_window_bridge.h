@@ -26,6 +26,8 @@ public:
     void shut_down() override;
     bool is_shut_down() const override;
     bool on_ui_thread() const override;
+    // Calls from workers not yet answered (queued or being handled).
+    std::size_t pending_calls() const;
 
     struct pending_call;
 

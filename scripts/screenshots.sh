@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# PNG pictures of the main window on the demo fleet, the password prompt and
+# the settings dialog, taken under Xvfb. Prints the folder they are in
+# (the first argument, or a new temporary folder).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+TARGETS="talvor-hubsim talvor-screenshots" bash scripts/build.sh >/dev/null
+build=${BUILD_DIR:-build}
+out=${1:-$(mktemp -d /tmp/talvor-screenshots.XXXXXX)}
+mkdir -p "$out"
+
+work=$(mktemp -d)
+"$build/simulator/talvor-hubsim" demo/fleet.json "$work/sim" >"$work/hubsim.log" 2>&1 &
+sim=$!
+trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do
+  grep -q '^ready' "$work/hubsim.log" && break
+  kill -0 "$sim" 2>/dev/null || { cat "$work/hubsim.log"; exit 1; }
+  sleep 0.1
+done
+grep -q '^ready' "$work/hubsim.log" || { echo "talvor-hubsim did not start"; cat "$work/hubsim.log"; exit 1; }
+
+# A settings store of its own, so the user's settings are neither read nor changed.
+XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb timeout 120 \
+  xvfb-run -a -s "-screen 0 1600x1200x24" \
+  "$build/ui/talvor-screenshots" --out "$out" --password-file demo/password --list demo/fleet.txt >"$work/shots.log"
+cat "$work/shots.log" >&2
+echo "Screenshots in $out"

@@ -1,0 +1,256 @@
+// The main window against simulated units on loopback: what a person sees
+// in the tree, the status bar, the details list and the buttons.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+#include "inventory/unit_group.h"
+#include "simulator/hubsim.h"
+#include "tests/connect/scripted_dialogs.h"
+#include "ui/custom_list_ctrl.h"
+#include "ui/custom_tree_ctrl.h"
+#include "ui/main_dialog.h"
+#include "ui/qt_window_bridge.h"
+#include "ui/settings_store_qt.h"
+#include "ui/val_edit.h"
+
+using namespace talvor;
+
+namespace {
+
+std::string unit_json(const std::string& name, int n, const std::string& firmware, const std::string& taps)
+{
+    return R"({"name":")" + name + R"(","kind":"http","address":"127.79.0.)" + std::to_string(n)
+        + R"(","password":"pw","gen_conf":{"system":"622","ser":")" + name + R"(","mac0":"00:1a:79:00:00:0)"
+        + std::to_string(n) + R"(","fw_v_net":")" + firmware + R"(","capabilities":415},"taps":[)" + taps + "]}";
+}
+
+std::string tap_json(int address, const std::string& serial)
+{
+    return R"({"bus":0,"address":)" + std::to_string(address) + R"(,"type":3,"ccts":8,"sernr":")" + serial
+        + R"(","fstcct":0,"caps":5,"fwver":291,"fpgats":0})";
+}
+
+QString status_text(CMainDialog& w, int part)
+{
+    return w.status_part(part)->text();
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void checking_keeps_one_class_and_the_status_bar_follows();
+    void differing_values_read_various_in_italics();
+    void show_more_and_less_step_one_level();
+    void button_states_after_add_and_with_taps_selected();
+    void reload_all_fills_the_tree_again();
+    void add_with_a_bad_address_reports_it();
+    void close_is_refused_while_a_refresh_runs();
+
+private:
+    // Adds the units (last byte of 127.79.0.x) and waits until all are shown.
+    void load(std::initializer_list<int> units);
+    CHubDevice& unit(int n);
+
+    QTemporaryDir dir_;
+    std::unique_ptr<sim::fleet_server> fleet_;
+    std::unique_ptr<qt_window_bridge> bridge_;
+    std::unique_ptr<test::scripted_dialogs> ui_;
+    std::unique_ptr<AppSettings> settings_;
+    std::unique_ptr<qt_settings_store> store_;
+    std::unique_ptr<CMainDialog> window_;
+};
+
+void WindowTest::initTestCase()
+{
+    // 1 and 2 differ in firmware; 3 has no TAPs.
+    const std::string units = unit_json("north", 1, "v0.64.2", tap_json(1, "N-1") + "," + tap_json(2, "N-2")) + ","
+        + unit_json("south", 2, "v0.65.0", tap_json(1, "S-1")) + "," + unit_json("bare", 3, "v0.64.2", "");
+    fleet_ = std::make_unique<sim::fleet_server>(R"({"discovery":"off","units":[)" + units + "]}",
+                                                 dir_.filePath(QStringLiteral("sim")).toStdString());
+}
+
+void WindowTest::cleanupTestCase()
+{
+    fleet_.reset();
+}
+
+void WindowTest::init()
+{
+    bridge_ = std::make_unique<qt_window_bridge>();
+    ui_ = std::make_unique<test::scripted_dialogs>();
+    for (int i = 0; i < 8; ++i)
+        ui_->passwords.push_back("pw");
+    settings_ = std::make_unique<AppSettings>();
+    settings_->tls_checks = 0; // plain HTTP without a security question
+    store_ = std::make_unique<qt_settings_store>(dir_.filePath(QStringLiteral("settings.ini")).toStdString());
+    window_ = std::make_unique<CMainDialog>(*bridge_, *ui_, *settings_, *store_);
+    window_->show();
+}
+
+void WindowTest::cleanup()
+{
+    window_.reset();
+    store_.reset();
+    bridge_.reset();
+}
+
+void WindowTest::load(std::initializer_list<int> units)
+{
+    for (int n : units)
+        QCOMPARE(window_->manager().add_device("127.79.0." + std::to_string(n)), add_result::added);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->manager().idle(), 30000);
+    QCOMPARE(window_->manager().group().units().size(), units.size());
+}
+
+CHubDevice& WindowTest::unit(int n)
+{
+    for (const auto& u : window_->manager().group().units())
+        if (u->address_string() == "127.79.0." + std::to_string(n))
+            return *u;
+    qFatal("unit %d not listed", n);
+}
+
+void WindowTest::checking_keeps_one_class_and_the_status_bar_follows()
+{
+    load({1, 2});
+    CMainDialog& w = *window_;
+    w.item_of(unit(1))->setCheckState(0, Qt::Checked);
+    w.item_of(unit(2))->setCheckState(0, Qt::Checked);
+    QCOMPARE(status_text(w, 1), QStringLiteral("Selected: 2"));
+    QCOMPARE(status_text(w, 2), QStringLiteral("Class: \"Talvor System\""));
+
+    CTapDevice& tap = *unit(1).taps.front();
+    w.item_of(tap)->setCheckState(0, Qt::Checked);
+    QCOMPARE(w.item_of(unit(1))->checkState(0), Qt::Unchecked);
+    QCOMPARE(w.item_of(unit(2))->checkState(0), Qt::Unchecked);
+    QCOMPARE(status_text(w, 1), QStringLiteral("Selected: 1"));
+    QCOMPARE(status_text(w, 2),
+             QStringLiteral("Class: \"%1\"").arg(QString::fromUtf8(product_class_name(tap.product_class).data())));
+    QVERIFY(w.tree_consistent());
+
+    w.item_of(tap)->setCheckState(0, Qt::Unchecked);
+    QCOMPARE(status_text(w, 1), QString());
+    QCOMPARE(status_text(w, 2), QString());
+    QVERIFY(!w.command_button(cmd_select_class)->isEnabled());
+}
+
+void WindowTest::differing_values_read_various_in_italics()
+{
+    load({1, 2});
+    window_->item_of(unit(1))->setCheckState(0, Qt::Checked);
+    window_->item_of(unit(2))->setCheckState(0, Qt::Checked);
+    CCustomListCtrl* list = window_->details();
+    const auto firmware = list->findItems(QStringLiteral("Firmware Version"), Qt::MatchExactly, 0);
+    QCOMPARE(firmware.size(), 1);
+    QCOMPARE(firmware[0]->text(1), QStringLiteral("various"));
+    QVERIFY(CCustomListCtrl::various(firmware[0]));
+    QVERIFY(firmware[0]->font(1).italic());
+    const auto product = list->findItems(QStringLiteral("Product"), Qt::MatchExactly, 0);
+    QCOMPARE(product[0]->text(1), QStringLiteral("Talvor"));
+    QVERIFY(!product[0]->font(1).italic());
+}
+
+void WindowTest::show_more_and_less_step_one_level()
+{
+    load({1, 3}); // unit 3 has no TAPs: its node can never expand
+    CMainDialog& w = *window_;
+    QTreeWidgetItem* type = w.tree()->topLevelItem(0);
+    QTreeWidgetItem* north = w.item_of(unit(1));
+    QTreeWidgetItem* tap_class = north->child(0);
+    auto expanded = [&] { return QList<bool>{type->isExpanded(), north->isExpanded(), tap_class->isExpanded()}; };
+
+    w.show_more();
+    QCOMPARE(expanded(), (QList<bool>{true, false, false}));
+    w.show_more();
+    QCOMPARE(expanded(), (QList<bool>{true, true, false}));
+    w.show_more();
+    QCOMPARE(expanded(), (QList<bool>{true, true, true}));
+    w.show_more(); // nothing deeper
+    QCOMPARE(expanded(), (QList<bool>{true, true, true}));
+    w.show_less();
+    QCOMPARE(expanded(), (QList<bool>{true, true, false}));
+    w.show_less();
+    w.show_less();
+    QCOMPARE(expanded(), (QList<bool>{false, false, false}));
+}
+
+void WindowTest::button_states_after_add_and_with_taps_selected()
+{
+    CMainDialog& w = *window_;
+    QVERIFY(!w.command_button(cmd_reload_all)->isEnabled());
+    load({1});
+    for (int id : {cmd_reload_all, cmd_show_more, cmd_show_less, cmd_add_multiple})
+        QVERIFY2(w.command_button(id)->isEnabled(), QByteArray::number(id));
+    QVERIFY(!w.command_button(cmd_add)->isEnabled());
+    QVERIFY(!w.command_button(cmd_discover)->isEnabled()); // discovery off in the settings
+
+    w.set_command_handler([](int) {});
+    w.item_of(*unit(1).taps.front())->setCheckState(0, Qt::Checked);
+    for (int id : {cmd_select_class, cmd_restart_selected, cmd_update_firmware})
+        QVERIFY2(w.command_button(id)->isEnabled(), QByteArray::number(id));
+    for (int id : {cmd_download_configuration, cmd_upload_configuration, cmd_erase_sd_card, cmd_upload_customization,
+                   cmd_upload_certificate})
+        QVERIFY2(!w.command_button(id)->isEnabled(), QByteArray::number(id));
+
+    w.item_of(unit(1))->setCheckState(0, Qt::Checked); // capabilities 415: configuration, SD card, customization
+    for (int id : {cmd_download_configuration, cmd_upload_configuration, cmd_erase_sd_card, cmd_upload_customization})
+        QVERIFY2(w.command_button(id)->isEnabled(), QByteArray::number(id));
+    QVERIFY(!w.command_button(cmd_upload_certificate)->isEnabled());
+}
+
+void WindowTest::reload_all_fills_the_tree_again()
+{
+    load({1, 2});
+    CMainDialog& w = *window_;
+    w.item_of(unit(1))->setCheckState(0, Qt::Checked);
+    w.reload_all();
+    QCOMPARE(w.tree()->topLevelItemCount(), 0);
+    QCOMPARE(status_text(w, 1), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(w.manager().idle(), 30000);
+    QCOMPARE(w.tree()->topLevelItem(0)->childCount(), 2);
+    QVERIFY(w.item_of(unit(1)) && w.item_of(*unit(1).taps.front()));
+    QCOMPARE(w.item_of(unit(1))->checkState(0), Qt::Unchecked);
+    QVERIFY(w.command_button(cmd_reload_all)->isEnabled());
+    QVERIFY(w.tree_consistent());
+}
+
+void WindowTest::add_with_a_bad_address_reports_it()
+{
+    CMainDialog& w = *window_;
+    QTest::keyClicks(w.address_edit(), QStringLiteral("1.2.3"));
+    QVERIFY(w.command_button(cmd_add)->isEnabled());
+    QTest::mouseClick(w.command_button(cmd_add), Qt::LeftButton);
+    QCOMPARE(ui_->tasks.size(), std::size_t(1));
+    QCOMPARE(ui_->tasks[0].title, std::string("Add Device"));
+    QCOMPARE(ui_->tasks[0].main_instruction, std::string("IP address is invalid"));
+    QVERIFY(w.manager().group().units().empty());
+}
+
+void WindowTest::close_is_refused_while_a_refresh_runs()
+{
+    CMainDialog& w = *window_;
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.manager().add_device("127.79.0.2"), add_result::added);
+    QVERIFY(!w.manager().busy().empty());
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w.manager().idle(), 30000);
+    QVERIFY(w.close());
+    QVERIFY(!w.isVisible());
+    QVERIFY(w.manager().shutting_down());
+}
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
