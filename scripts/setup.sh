@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libboost1.81-dev libssl-dev libjsmn-dev libgtest-dev
-  xvfb xauth iproute2 openssl curl ccache
+  xvfb xauth fonts-dejavu-core iproute2 openssl curl ccache
 )
 
 missing=()
