@@ -1,0 +1,60 @@
+#include "operations/config_upload_job.h"
+
+#include <string>
+
+#include "inventory/ensure_login.h"
+
+namespace talvor {
+
+std::string status_reason(const char* what, int status)
+{
+    std::string s = what;
+    s += status == -998 ? " (cancelled)" : status < 0 ? " (connection failed, " + std::to_string(status) + ")"
+                                                      : " (status " + std::to_string(status) + ")";
+    return s;
+}
+
+bool timed_wait(zt_hub& hub, int ms, const progress_range& progress, double start, double end)
+{
+    int n = (ms + 500) / 1000;
+    if (n < 1)
+        n = 1;
+    const int step = (ms + n / 2) / n;
+    for (int i = 0; i < n; ++i) {
+        progress.set_raw(start + (end - start) * i / n);
+        if (!hub.wait_cancel(step))
+            return false;
+    }
+    return true;
+}
+
+void upload_config_job(batch_context& ctx, CHubDevice& unit, std::shared_ptr<const byte_vector> bytes,
+                       unsigned category_mask)
+{
+    const connection_env& env = ctx.env();
+    const progress_range range = unit.job_progress;
+    const double s = range.low, e = range.high, third = (e - s) / 3;
+    auto fail = [&](std::string reason) { finish_job(unit, env, false, std::move(reason)); };
+
+    if (ensure_login(unit, env) != 200)
+        return fail(std::string("login failed: ") + failure_text(unit.login.failure.load()));
+    int r = unit.hub->set_config(*bytes, category_mask, progress_range{s, s + third, range.value});
+    if (r >= 0 && r != 200)
+        return fail(status_reason("configuration refused", r));
+    if (r < 0) {
+        if (!timed_wait(*unit.hub, 3000, range, s + third, s + 2 * third))
+            return fail("cancelled");
+        // The failure may have closed the unit's socket (a WebSocket
+        // unit then needs a new connection and login).
+        if (ensure_login(unit, env) != 200)
+            return fail(std::string("login failed: ") + failure_text(unit.login.failure.load()));
+    }
+    // Always sent a second time, also after a first success.
+    r = unit.hub->set_config(*bytes, category_mask, progress_range{s + 2 * third, e, range.value});
+    if (r != 200)
+        return fail(status_reason("configuration refused", r));
+    unit.hub->logout();
+    finish_job(unit, env, true);
+}
+
+} // namespace talvor
