@@ -1,5 +1,6 @@
 // talvorctl: refreshes hub units by address, address list or discovery,
 // through the same core as the window, and prints what it found.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -32,22 +33,33 @@ int usage_error(const std::string& message)
     return exit_usage;
 }
 
-// SIGINT and SIGTERM are taken by one thread with sigwait, so the shut-down
+// SIGINT and SIGTERM are blocked before any thread starts (every thread
+// inherits the mask) and taken by one thread with sigwait, so the shut-down
 // runs as ordinary code on the UI thread instead of inside a signal handler.
+sigset_t stop_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1); // ends the watcher
+    return set;
+}
+
 class signal_watch {
 public:
-    explicit signal_watch(headless_bridge& bridge, std::function<void()> on_signal)
+    // Sets `stop` and wakes the UI thread's loop, which then shuts down.
+    signal_watch(headless_bridge& bridge, std::atomic<bool>& stop)
+        : set_(stop_signals())
     {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigaddset(&set_, SIGUSR1);
-        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-        thread_ = std::thread([this, &bridge, on_signal] {
+        thread_ = std::thread([this, &bridge, &stop] {
             int sig = 0;
             sigwait(&set_, &sig);
-            if (sig != SIGUSR1)
-                bridge.post_task(on_signal);
+            if (sig != SIGUSR1) {
+                stop.store(true);
+                interrupt_terminal_reads(); // a question waiting on the terminal ends
+                bridge.post_task([] {});
+            }
         });
     }
     ~signal_watch()
@@ -61,17 +73,19 @@ private:
     std::thread thread_;
 };
 
-void show_progress(const run_report& report, std::size_t busy, bool final_line)
+std::string progress_text(const run_report& report, std::size_t busy)
 {
-    const std::size_t total = report.finished() + busy;
-    std::fprintf(stderr, "\rrefreshing units: %zu of %zu done%s", report.finished(), total, final_line ? "\n" : "");
-    std::fflush(stderr);
+    return "refreshing units: " + std::to_string(report.finished()) + " of " +
+           std::to_string(report.finished() + busy) + " done";
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const sigset_t signals = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     std::string error;
     auto parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!parsed)
@@ -86,10 +100,9 @@ int main(int argc, char** argv)
         if (!parse_address_box(a, empty))
             return usage_error("'" + a + "': IP address is invalid");
     }
-    std::optional<std::string> file_password;
+    terminal_dialogs dialogs(opts);
     if (opts.password_file) {
-        file_password = read_password_file(*opts.password_file);
-        if (!file_password)
+        if (!dialogs.load_password_file(*opts.password_file))
             return usage_error("cannot read the password file '" + *opts.password_file + "'");
     } else if (!stdin_is_terminal()) {
         return usage_error("no terminal to ask for the password on: give --password-file FILE");
@@ -104,17 +117,15 @@ int main(int argc, char** argv)
         settings.discover_flags = settings.discover_flags | 1; // asked for explicitly
 
     headless_bridge bridge;
-    terminal_dialogs dialogs(opts, std::move(file_password));
+    progress_line line(stderr_is_terminal());
+    dialogs.set_progress_line(&line);
     run_report report;
     unit_manager manager(bridge, dialogs, settings, &report);
     if (opts.password_file)
         manager.env().max_password_rounds = 1;
 
-    bool interrupted = false;
-    signal_watch watch(bridge, [&] {
-        interrupted = true;
-        manager.shut_down();
-    });
+    std::atomic<bool> interrupted{false};
+    signal_watch watch(bridge, interrupted);
 
     int list_failures = 0;
     if (opts.what == command::discover) {
@@ -127,12 +138,16 @@ int main(int argc, char** argv)
                 ++list_failures;
     }
 
-    const bool progress = stderr_is_terminal();
+    line.draw(progress_text(report, manager.busy().size()));
     while (!bridge.run_until([&] { return interrupted || manager.idle(); }, std::chrono::milliseconds(200)))
-        if (progress)
-            show_progress(report, manager.busy().size(), false);
-    if (progress)
-        show_progress(report, 0, true);
+        line.draw(progress_text(report, manager.busy().size()));
+    if (interrupted) {
+        manager.shut_down(); // cancels every unit still at work
+        report.add_unfinished(manager.group());
+    } else {
+        line.draw(progress_text(report, 0));
+    }
+    line.finish();
 
     std::fputs(opts.json ? report.json().c_str() : report.text().c_str(), stdout);
     std::fflush(stdout);

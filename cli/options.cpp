@@ -1,5 +1,11 @@
 #include "cli/options.h"
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "inventory/password_text.h"
 #include "transport/file_bytes.h"
 
 namespace talvor::cli {
@@ -95,17 +101,58 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
     return o;
 }
 
+int read_password_file(const std::string& path, std::string& out)
+{
+    wipe(out);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    // Read straight into `out`, wiping every buffer it outgrows: no stream
+    // buffer or byte vector keeps a copy of the password.
+    int result = 0;
+    for (;;) {
+        if (out.size() == out.capacity()) {
+            if (out.size() >= max_file_bytes) {
+                result = -1;
+                break;
+            }
+            std::string bigger;
+            bigger.reserve(out.capacity() < 128 ? 256 : 2 * out.capacity());
+            bigger.assign(out);
+            wipe(out);
+            out.swap(bigger); // the old buffer, wiped, goes with `bigger`
+        }
+        const std::size_t used = out.size();
+        out.resize(out.capacity());
+        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+        if (n < 0 && errno == EINTR) {
+            out.resize(used);
+            continue;
+        }
+        out.resize(n > 0 ? used + static_cast<std::size_t>(n) : used);
+        if (n <= 0) {
+            result = n < 0 ? -1 : 0;
+            break;
+        }
+    }
+    ::close(fd);
+    if (result != 0) {
+        wipe(out);
+        return -1;
+    }
+    if (!out.empty() && out.back() == '\n') {
+        out.pop_back();
+        if (!out.empty() && out.back() == '\r')
+            out.pop_back();
+    }
+    return 0;
+}
+
 std::optional<std::string> read_password_file(const std::string& path)
 {
-    std::vector<std::uint8_t> bytes;
-    if (read_file_bytes(path, bytes) != 0)
+    std::optional<std::string> text(std::in_place);
+    if (read_password_file(path, *text) != 0)
         return std::nullopt;
-    std::string text(bytes.begin(), bytes.end());
-    if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
-    }
     return text;
 }
 

@@ -25,7 +25,9 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 std::string usage_text();
 
 // The password file's bytes as it holds them, one trailing LF or CR LF
-// dropped; nullopt when it cannot be read.
+// dropped, read into `out` without copies left behind; 0, or -1 when it
+// cannot be read (`out` then empty).
+int read_password_file(const std::string& path, std::string& out);
 std::optional<std::string> read_password_file(const std::string& path);
 
 } // namespace talvor::cli

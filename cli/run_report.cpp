@@ -35,6 +35,8 @@ void append_rows(std::string& out, const std::vector<details_row>& rows, const s
         out += indent + name + ": " + value + "\n";
 }
 
+constexpr const char* cancelled_text = "interrupted before it finished";
+
 bool by_address(const CHubDevice* a, const CHubDevice* b) { return a->address < b->address; }
 
 } // namespace
@@ -51,6 +53,20 @@ void run_report::unit_removed(const removed_unit& unit)
     g.protocol = unit.protocol;
     g.reason = unit.reason;
     removed_.push_back(std::move(g));
+}
+
+void run_report::add_unfinished(const unit_group& group)
+{
+    for (const auto& u : group.units()) {
+        if (std::find(ready_.begin(), ready_.end(), u.get()) != ready_.end())
+            continue;
+        gone g;
+        g.address = u->address;
+        g.address_text = u->address_string();
+        g.label = u->label;
+        g.cancelled = true;
+        removed_.push_back(std::move(g));
+    }
 }
 
 std::size_t run_report::failures() const
@@ -91,10 +107,11 @@ std::string run_report::text() const
     auto gone_sorted = removed_;
     std::sort(gone_sorted.begin(), gone_sorted.end(), [](const gone& a, const gone& b) { return a.address < b.address; });
     for (const gone& g : gone_sorted) {
-        out += (g.reason == unit_failure::duplicate ? "duplicate: " : "failed: ") + g.address_text;
+        out += (g.cancelled ? "cancelled: " : g.reason == unit_failure::duplicate ? "duplicate: " : "failed: ") +
+               g.address_text;
         if (!g.label.empty() && g.label != g.address_text)
             out += " (" + g.label + ")";
-        out += std::string(": ") + failure_text(g.reason) + "\n";
+        out += std::string(": ") + (g.cancelled ? cancelled_text : failure_text(g.reason)) + "\n";
     }
     return out;
 }
@@ -154,8 +171,10 @@ std::string run_report::json() const
                 w.value(protocol_name(g.protocol));
             else
                 w.null();
-            w.key("result"), w.value(g.reason == unit_failure::duplicate ? "duplicate" : "failed");
-            w.key("error"), w.value(failure_text(g.reason));
+            w.key("result"), w.value(g.cancelled                              ? "cancelled"
+                                     : g.reason == unit_failure::duplicate ? "duplicate"
+                                                                           : "failed");
+            w.key("error"), w.value(g.cancelled ? cancelled_text : failure_text(g.reason));
             w.key("details"), w.begin_array(), w.end_array();
             w.key("taps"), w.begin_array(), w.end_array();
         }

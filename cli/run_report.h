@@ -13,6 +13,10 @@ public:
     void unit_ready(CHubDevice& unit) override;
     void unit_removed(const removed_unit& unit) override;
 
+    // After an interrupt: the group's units that never reported, listed
+    // as cancelled.
+    void add_unfinished(const unit_group& group);
+
     std::size_t finished() const { return ready_.size() + removed_.size(); }
     // Units that failed (duplicates are not failures).
     std::size_t failures() const;
@@ -27,6 +31,7 @@ private:
         std::string label;
         int protocol = 0;
         unit_failure reason = unit_failure::none;
+        bool cancelled = false;
     };
     std::vector<CHubDevice*> ready_;
     std::vector<gone> removed_;

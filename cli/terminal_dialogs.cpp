@@ -60,15 +60,24 @@ std::string file_password_text(const std::string& bytes)
     if (valid_utf8(bytes))
         return bytes;
     std::string out;
+    out.reserve(bytes.size() * 3); // grown once: no stray copy of the password
     for (unsigned char b : bytes)
         append_utf8(out, cp1252_code_point(b));
     return out;
 }
 
-terminal_dialogs::terminal_dialogs(const options& opts, std::optional<std::string> file_password)
+terminal_dialogs::terminal_dialogs(const options& opts)
     : opts_(opts)
-    , file_password_(std::move(file_password))
 {
+}
+
+bool terminal_dialogs::load_password_file(const std::string& path)
+{
+    file_password_.emplace();
+    if (read_password_file(path, *file_password_) == 0)
+        return true;
+    file_password_.reset();
+    return false;
 }
 
 terminal_dialogs::~terminal_dialogs()
@@ -81,7 +90,10 @@ task_dialog_answer terminal_dialogs::task_dialog(const task_dialog_request& requ
 {
     if (!request.verification_text.empty() && (request.buttons & button_yes))
         return security_answer(request);
-    print_dialog(request);
+    {
+        question_scope q(line_);
+        print_dialog(request);
+    }
     if (request.main_icon == dialog_icon::error)
         ++errors_shown_;
     task_dialog_answer a;
@@ -100,6 +112,7 @@ task_dialog_answer terminal_dialogs::security_answer(const task_dialog_request& 
     }
     if (!stdin_is_terminal())
         return a; // nobody to ask: do not connect
+    question_scope q(line_);
     print_dialog(request);
     for (;;) {
         auto line = read_answer("Connect? [y]es, [n]o, [a]lways, ne[v]er: ");
@@ -127,6 +140,7 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     // password rounds), so a refused password fails that unit only.
     if (file_password_)
         return file_password_text(*file_password_);
+    question_scope q(line_);
     return read_secret(request.caption + ": ");
 }
 

@@ -6,15 +6,22 @@
 #include <string>
 
 #include "cli/options.h"
+#include "cli/terminal.h"
 #include "inventory/dialogs.h"
 
 namespace talvor::cli {
 
 class terminal_dialogs final : public dialogs {
 public:
-    // `file_password` is the text of --password-file when given.
-    terminal_dialogs(const options& opts, std::optional<std::string> file_password);
+    explicit terminal_dialogs(const options& opts);
     ~terminal_dialogs() override;
+
+    // Reads --password-file's text in place (no copy left behind); false
+    // when it cannot be read.
+    bool load_password_file(const std::string& path);
+    bool has_file_password() const { return file_password_.has_value(); }
+    // The progress line the questions clear and draw again; may be null.
+    void set_progress_line(progress_line* line) { line_ = line; }
 
     task_dialog_answer task_dialog(const task_dialog_request& request) override;
     std::optional<std::string> ask_password(const password_request& request) override;
@@ -31,6 +38,7 @@ private:
 
     const options& opts_;
     std::optional<std::string> file_password_;
+    progress_line* line_ = nullptr;
     int errors_shown_ = 0;
 };
 

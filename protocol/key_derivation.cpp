@@ -5,9 +5,23 @@
 
 namespace talvor {
 
+namespace {
+
+void wipe_state(std::uint8_t* data, std::size_t size)
+{
+    volatile std::uint8_t* p = data;
+    for (std::size_t n = 0; n < size; ++n)
+        p[n] = 0;
+}
+
+} // namespace
+
 key16 derive_f(std::string_view k, std::string_view m)
 {
-    std::vector<std::uint8_t> key(k.begin(), k.end());
+    // Sized once: a reallocation would free a copy of the password unwiped.
+    std::vector<std::uint8_t> key;
+    key.reserve(k.size() + m.size());
+    key.assign(k.begin(), k.end());
     key.insert(key.end(), m.begin(), m.end());
 
     std::array<std::uint8_t, 256> s{};
@@ -21,11 +35,10 @@ key16 derive_f(std::string_view k, std::string_view m)
             j = static_cast<std::uint8_t>(j + s[i] + key[i % key.size()]);
             std::swap(s[i], s[j]);
         }
+        wipe_state(&j, 1);
     }
     // The buffer held the password; a volatile wipe is not optimised away.
-    volatile std::uint8_t* wipe = key.data();
-    for (std::size_t n = 0; n < key.size(); ++n)
-        wipe[n] = 0;
+    wipe_state(key.data(), key.size());
 
     std::uint8_t i = 0, j = 0;
     auto next = [&] {
@@ -39,6 +52,10 @@ key16 derive_f(std::string_view k, std::string_view m)
     key16 out{};
     for (auto& b : out)
         b = next();
+    // The permutation and its indices are derived from the password too.
+    wipe_state(s.data(), s.size());
+    wipe_state(&i, 1);
+    wipe_state(&j, 1);
     return out;
 }
 
