@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string_view>
 
 #include "inventory/reply_values.h"
@@ -32,12 +33,23 @@ std::string system_error(const char* what)
 // A temporary file beside its final place, removed unless released.
 class temp_file {
 public:
+    // Created with the mode a new file gets (mkstemp's 0600 would leave
+    // the saved configuration readable by its owner only).
     temp_file(const fs::path& folder, const std::string& stem)
     {
-        std::string pattern = (folder / ("." + stem + ".XXXXXX")).string();
-        fd_ = ::mkstemp(pattern.data());
-        if (fd_ >= 0)
-            path_ = pattern;
+        static const char hex[] = "0123456789abcdef";
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            std::string tag;
+            for (unsigned v = random(), i = 0; i < 8; ++i, v >>= 4)
+                tag += hex[v & 15];
+            const std::string name = (folder / ("." + stem + "." + tag + ".tmp")).string();
+            fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ >= 0)
+                path_ = name;
+            else if (errno != EEXIST)
+                break;
+        }
     }
     ~temp_file()
     {

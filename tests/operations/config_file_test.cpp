@@ -85,6 +85,7 @@ TEST_F(config_file_test, a_new_file_takes_the_first_free_of_ten_names)
     EXPECT_EQ(*written, dir / "S(2).CFG");
     EXPECT_EQ(contents(*written), "new");
     EXPECT_EQ(contents(dir / "S.CFG"), "old");
+    EXPECT_EQ(fs::status(*written).permissions(), fs::status(dir / "S.CFG").permissions()); // as any new file
 
     for (int n = 3; n <= 9; ++n)
         std::ofstream(dir / ("S(" + std::to_string(n) + ").CFG")) << "old";
