@@ -1,10 +1,9 @@
 // Restarting the selected units (with or without their TAPs), or the
 // selected TAPs through their units.
-#include <algorithm>
-
 #include "inventory/ensure_login.h"
 #include "inventory/unit_group.h"
 #include "operations/commands.h"
+#include "operations/config_upload_job.h"
 #include "operations/restart_target.h"
 #include "operations/simple_job.h"
 
@@ -17,20 +16,6 @@ constexpr int restart_wait_ms = 7000;
 bool hub_class(int product_class)
 {
     return product_class == class_orvane_system || product_class == class_talvor_system;
-}
-
-// Waits in steps of about a second, moving the unit's progress from the
-// start of its range to the end; false when cancelled.
-bool wait_with_progress(zt_hub& hub, int ms, const progress_range& progress)
-{
-    const int steps = std::max(1, (ms + 500) / 1000);
-    const int step_ms = (ms + steps / 2) / steps;
-    for (int i = 0; i < steps; ++i) {
-        progress.report(static_cast<double>(i) / steps);
-        if (!hub.wait_cancel(step_ms))
-            return false;
-    }
-    return true;
 }
 
 void restart_job(CHubDevice& unit, const connection_env& env, int selected_class, unsigned code)
@@ -47,7 +32,7 @@ void restart_job(CHubDevice& unit, const connection_env& env, int selected_class
             return finish_job(unit, env, false, operation_failure_reason("restart", status));
         }
         // The unit goes down now: no logout.
-        if (!wait_with_progress(hub, restart_wait_ms, unit.job_progress))
+        if (!timed_wait(hub, restart_wait_ms, unit.job_progress, unit.job_progress.low, unit.job_progress.high))
             return finish_job(unit, env, false, "cancelled");
         return finish_job(unit, env, true);
     }
