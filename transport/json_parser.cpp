@@ -1,12 +1,19 @@
 #include "transport/json_parser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstddef>
 #include <limits>
 
+// jsmn's own string and primitive scanners do the lexing; the walk over
+// brackets, commas and colons is ours (see parse()). Its whole-text driver
+// is left unused.
 #define JSMN_STATIC
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
 #include <jsmn.h>
+#pragma GCC diagnostic pop
 
 namespace talvor {
 
@@ -33,26 +40,88 @@ bool iequal_ascii(std::string_view a, std::string_view b)
 
 int json_parser::parse()
 {
-    std::vector<jsmntok_t> raw(initial_tokens, jsmntok_t{});
-    jsmn_parser p;
-    jsmn_init(&p);
-    int r;
-    // The same parser resumes after each growth: jsmn keeps its position
-    // and the tokens written so far, so nothing is scanned twice.
-    while ((r = jsmn_parse(&p, text.data(), text.size(), raw.data(), static_cast<unsigned>(raw.size()))) ==
-           JSMN_ERROR_NOMEM) {
-        if (raw.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()) / 2)
-            return -1;
-        raw.resize(raw.size() * 2, jsmntok_t{});
-    }
-    // An empty text yields no token: there is no reply to read.
-    if (r <= 0) {
+    // The same tokens as jsmn's non-strict driver gives, in one pass. That
+    // driver finds the container a bracket or comma belongs to by scanning
+    // back over every earlier token, which costs hours on a 16 MiB reply of
+    // nested or wide arrays; here the open containers sit on a stack.
+    tokens.clear();
+    if (text.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return -1; // offsets must fit a token's int
+    // A text that parses holds at most one token per two characters; pages
+    // of the reservation that no token reaches are never touched.
+    tokens.reserve(std::max(initial_tokens, text.size() / 2 + 1));
+    std::vector<int> open; // containers not yet closed, innermost last
+    int super = -1;        // the token a new value counts towards
+    const char* js = text.data();
+    const std::size_t len = text.size();
+    const auto fail = [this] {
         tokens.clear();
         return -1;
+    };
+    const auto count_in_super = [&] {
+        if (super != -1)
+            ++tokens[static_cast<std::size_t>(super)].size;
+    };
+    // Scans one string or primitive at `pos` with jsmn into a token of its own.
+    const auto lex = [&](std::size_t& pos, bool string) {
+        jsmn_parser one{static_cast<unsigned>(pos), 0, -1};
+        jsmntok_t t{};
+        const int r = string ? jsmn_parse_string(&one, js, len, &t, 1) : jsmn_parse_primitive(&one, js, len, &t, 1);
+        if (r < 0)
+            return false;
+        pos = one.pos;
+        tokens.push_back(json_token{static_cast<json_type>(t.type), t.start, t.end, t.size});
+        count_in_super();
+        return true;
+    };
+    for (std::size_t pos = 0; pos < len && js[pos] != '\0'; ++pos) {
+        switch (const char c = js[pos]) {
+        case '{':
+        case '[':
+            count_in_super();
+            tokens.push_back(json_token{c == '{' ? json_type::object : json_type::array, static_cast<int>(pos), -1, 0});
+            super = static_cast<int>(tokens.size()) - 1;
+            open.push_back(super);
+            break;
+        case '}':
+        case ']':
+            if (open.empty() || tokens[static_cast<std::size_t>(open.back())].type !=
+                                    (c == '}' ? json_type::object : json_type::array))
+                return fail();
+            tokens[static_cast<std::size_t>(open.back())].end = static_cast<int>(pos) + 1;
+            open.pop_back();
+            super = open.empty() ? -1 : open.back();
+            break;
+        case '"':
+            if (!lex(pos, true))
+                return fail();
+            break;
+        case '\t':
+        case '\r':
+        case '\n':
+        case ' ':
+            break;
+        case ':':
+            super = static_cast<int>(tokens.size()) - 1;
+            break;
+        case ',':
+            // After a member's value the next one counts towards the object
+            // again; jsmn leaves `super` alone when nothing is open.
+            if (super != -1 && !open.empty() && tokens[static_cast<std::size_t>(super)].type != json_type::array &&
+                tokens[static_cast<std::size_t>(super)].type != json_type::object)
+                super = open.back();
+            break;
+        default:
+            // Non-strict: every unquoted value is a primitive.
+            if (!lex(pos, false))
+                return fail();
+            break;
+        }
     }
-    tokens.resize(static_cast<std::size_t>(r));
-    for (std::size_t i = 0; i < tokens.size(); ++i)
-        tokens[i] = json_token{static_cast<json_type>(raw[i].type), raw[i].start, raw[i].end, raw[i].size};
+    // An unclosed container is a truncated reply; an empty text yields no
+    // token: there is no reply to read.
+    if (!open.empty() || tokens.empty())
+        return fail();
     return 0;
 }
 

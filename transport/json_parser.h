@@ -11,8 +11,8 @@
 
 namespace talvor {
 
-// Mirrors jsmn's jsmntok_t (without parent links) so callers need not
-// include jsmn; json_parser.cpp checks the layouts agree.
+// The fields of jsmn's jsmntok_t (without parent links), so callers need
+// not include jsmn.
 enum class json_type : int { undefined = 0, object = 1, array = 2, string = 3, primitive = 4 };
 struct json_token {
     json_type type;

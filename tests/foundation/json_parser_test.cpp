@@ -1,5 +1,7 @@
 #include "transport/json_parser.h"
 
+#include "tests/foundation/jsmn_reference.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -166,4 +168,76 @@ TEST(JsonParser, StopsAtANulByte)
     auto p = parsed(text);
     EXPECT_EQ(p.get_number(p.find(0, "a")), 1.0);
     EXPECT_EQ(p.text.size(), text.size()); // kept exactly as received
+}
+
+TEST(JsonParser, TokensAgreeWithJsmnOnOddTexts)
+{
+    std::string with_nul = "[1, \"a\"]";
+    with_nul.push_back('\0');
+    with_nul += "]]";
+    const std::vector<std::string> texts = {
+        R"({"a": [1, {"b": "c"}], "d": true, "e": {}})",
+        R"([{"a":1},{"a":2}, [], [[]]])",
+        R"({"x":[1,2],"y":3, "z": {"w": [4]}, "v": 5})",
+        R"([[1]:2, 3])",
+        R"({"a" "b", c})",
+        R"({a:1,b:[2,3],})",
+        R"({"a":1,:2})",
+        R"("a":"b":"c")",
+        R"("x", [1])",
+        "1 2 3",
+        ": , :,",
+        R"(["a\"]", "\u00Af", "\/"])",
+        "{\"k\": x\tq}",
+        with_nul,
+        // Refused.
+        R"({"a":1}})",
+        "[}",
+        R"({"a": "\u00zz"})",
+        R"({"a": "\q"})",
+        "[1, 2",
+        R"("abc)",
+        "{\"k\": x\x01}",
+        "[\xc3\xa9]",
+        "]",
+        "   ",
+    };
+    for (const auto& text : texts) {
+        json_parser p;
+        p.text = text;
+        const int r = p.parse();
+        const auto expected = talvor::testing::jsmn_tokens(text);
+        EXPECT_EQ(r, expected.empty() ? -1 : 0) << text;
+        EXPECT_TRUE(talvor::testing::same_tokens(p.tokens, expected)) << text;
+    }
+}
+
+TEST(JsonParser, ReadsHostileShapesInOnePass)
+{
+    // Each took the old reader hours at this size: it scanned back over the
+    // earlier tokens at every bracket or comma. The test's time-out is the bound.
+    const std::size_t n = 1 << 20;
+    std::string deep = std::string(n, '[') + std::string(n, ']');
+    std::string wide = "[";
+    std::string members = "{";
+    for (std::size_t i = 0; i < n; ++i) {
+        wide += i ? ",[]" : "[]";
+        members += i ? ",\"k\":0" : "\"k\":0";
+    }
+    wide += "]";
+    members += "}";
+    const struct {
+        const std::string& text;
+        std::size_t tokens;
+        int root_size;
+    } shapes[] = {{deep, n, 1}, {wide, n + 1, static_cast<int>(n)}, {members, 2 * n + 1, static_cast<int>(n)}};
+    for (const auto& s : shapes) {
+        json_parser p;
+        p.text = s.text;
+        ASSERT_EQ(p.parse(), 0);
+        EXPECT_EQ(p.tokens.size(), s.tokens);
+        EXPECT_EQ(p.tokens[0].size, s.root_size);
+        EXPECT_EQ(p.tokens[0].end, static_cast<int>(s.text.size()));
+        EXPECT_EQ(p.skip(json_parser::root), p.end());
+    }
 }
