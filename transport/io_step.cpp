@@ -3,6 +3,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 
+#include <algorithm>
+
 namespace talvor {
 
 namespace {
@@ -16,6 +18,13 @@ struct step_state {
 
 step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::chrono::milliseconds limit,
                   const std::function<void()>& start, const bool& finished, const std::function<void()>& abort)
+{
+    return run_step(loop, session, limit, start, finished, abort, {});
+}
+
+step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::chrono::milliseconds limit,
+                  const std::function<void()>& start, const bool& finished, const std::function<void()>& abort,
+                  const std::function<std::uint64_t()>& moved)
 {
     auto state = std::make_shared<step_state>();
     // The hook only posts: the abort itself must run on the loop's thread.
@@ -37,13 +46,26 @@ step_end run_step(boost::asio::io_context& loop, conn_sess::impl& session, std::
     }
     loop.restart();
     start();
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+    using clock = std::chrono::steady_clock;
+    auto deadline = clock::now() + limit;
+    // With progress to watch, the loop wakes often enough to notice a stall
+    // soon after `limit` without progress.
+    const auto slice = std::max(limit / 8, std::chrono::milliseconds(1));
+    std::uint64_t seen = moved ? moved() : 0;
     bool timed_out = false;
     while (!finished) {
-        if (loop.run_one_until(deadline) == 0) {
+        const auto wake = moved ? std::min(deadline, clock::now() + slice) : deadline;
+        if (loop.run_one_until(wake) == 0 || moved) {
             if (finished)
                 break;
-            if (std::chrono::steady_clock::now() >= deadline || loop.stopped()) {
+            const auto now = clock::now();
+            if (moved) {
+                if (const auto m = moved(); m != seen) {
+                    seen = m;
+                    deadline = now + limit;
+                }
+            }
+            if (now >= deadline || loop.stopped()) {
                 timed_out = !state->cancelled;
                 if (!state->cancelled)
                     abort();

@@ -1,3 +1,4 @@
+#include <openssl/bio.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -9,6 +10,9 @@
 #include <boost/beast/websocket/error.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 #include <boost/beast/websocket/stream.hpp>
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <optional>
@@ -35,6 +39,18 @@ constexpr std::uint64_t message_bound = 64u << 20;
 constexpr std::uint32_t relaxable = problem_identity | problem_untrusted | problem_invalid;
 
 using wss_stream = websocket::stream<asio::ssl::stream<tcp::socket>>;
+
+// Changes whenever bytes of an outgoing message move: TLS writes more, or
+// the unit acknowledges some of what waits in the kernel. The kernel's send
+// queue alone can hold seconds of a slow link, so writes may pause that long
+// while the unit still takes data.
+std::uint64_t bytes_moved(SSL* ssl, int fd)
+{
+    int queued = 0;
+    if (::ioctl(fd, SIOCOUTQ, &queued) != 0)
+        queued = 0;
+    return BIO_number_written(SSL_get_wbio(ssl)) - static_cast<std::uint64_t>(queued);
+}
 
 } // namespace
 
@@ -175,12 +191,24 @@ int ws_socket::send(std::span<const std::uint8_t> message)
         return tcode::no_socket;
     bool finished = false;
     error_code ec;
-    const auto end = impl_->step(impl_->session.timeouts.send, finished, [&] {
-        impl_->ws->async_write(asio::buffer(message.data(), message.size()), [&](error_code e, std::size_t) {
-            ec = e;
-            finished = true;
-        });
-    });
+    // A large message on a slow link takes long; it fails only when no byte
+    // has moved for the whole limit.
+    SSL* ssl = impl_->ws->next_layer().native_handle();
+    auto& s = *impl_->ws;
+    const auto end = run_step(
+        impl_->loop, impl_->session, impl_->session.timeouts.send,
+        [&] {
+            s.async_write(asio::buffer(message.data(), message.size()), [&](error_code e, std::size_t) {
+                ec = e;
+                finished = true;
+            });
+        },
+        finished,
+        [&s] {
+            error_code ignored;
+            boost::beast::get_lowest_layer(s).close(ignored);
+        },
+        [ssl, fd = boost::beast::get_lowest_layer(s).native_handle()] { return bytes_moved(ssl, fd); });
     if (end == step_end::done && !ec)
         return tcode::ok;
     impl_->drop();

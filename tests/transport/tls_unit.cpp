@@ -10,13 +10,16 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
 
+#include <chrono>
 #include <stdexcept>
+#include <vector>
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -159,6 +162,28 @@ asio::awaitable<void> serve(tcp::socket socket, wss_unit::impl& u, std::atomic<i
         ws.read_message_max(64u << 20);
         co_await ws.async_accept(req, asio::use_awaitable);
         ++upgrades;
+        if (u.mode == unit_mode::no_reads) {
+            asio::steady_timer forever(u.loop, std::chrono::hours(1));
+            co_await forever.async_wait(asio::use_awaitable);
+        }
+        while (u.mode == unit_mode::slow_reader) {
+            std::size_t total = 0;
+            std::vector<char> chunk(16 * 1024);
+            asio::steady_timer pause(u.loop);
+            std::size_t since_pause = 0;
+            do {
+                const std::size_t n = co_await ws.async_read_some(asio::buffer(chunk), asio::use_awaitable);
+                total += n;
+                since_pause += n;
+                if (since_pause >= chunk.size()) {
+                    since_pause = 0;
+                    pause.expires_after(std::chrono::milliseconds(2));
+                    co_await pause.async_wait(asio::use_awaitable);
+                }
+            } while (!ws.is_message_done());
+            const std::string length = std::to_string(total);
+            co_await ws.async_write(asio::buffer(length), asio::use_awaitable);
+        }
         for (;;) {
             beast::flat_buffer message;
             co_await ws.async_read(message, asio::use_awaitable);
@@ -193,6 +218,8 @@ wss_unit::wss_unit(const std::string& ipv4, const issued& cert, unit_mode mode) 
     const tcp::endpoint at(asio::ip::make_address(ipv4), 443);
     impl_->acceptor.open(at.protocol());
     impl_->acceptor.set_option(tcp::acceptor::reuse_address(true));
+    if (mode == unit_mode::slow_reader) // little room in the kernel for what is not read yet
+        impl_->acceptor.set_option(asio::socket_base::receive_buffer_size(256 * 1024));
     impl_->acceptor.bind(at);
     impl_->acceptor.listen();
     asio::co_spawn(impl_->loop, accept_all(*impl_, upgrades_), [](std::exception_ptr) {});

@@ -38,7 +38,9 @@ private:
     byte_vector der_;
 };
 
-enum class unit_mode { echo, close_on_message, decline_upgrade, silent };
+// slow_reader takes each message in small reads with pauses between and
+// answers with its length in decimal; no_reads never reads after the upgrade.
+enum class unit_mode { echo, close_on_message, decline_upgrade, silent, slow_reader, no_reads };
 
 class wss_unit {
 public:

@@ -198,6 +198,31 @@ TEST_F(WsSocket, RefusedDeclinedClosedCancelledAndSilentUnits)
     EXPECT_FALSE(ws.is_open());
 }
 
+// The send limit applies to a stretch without progress, not to the message.
+TEST_F(WsSocket, SlowReaderTakesALongMessageAndAStalledOneFails)
+{
+    for (const unit_mode mode : {unit_mode::slow_reader, unit_mode::no_reads}) {
+        const std::string ip = mode == unit_mode::slow_reader ? "127.4.2.60" : "127.4.2.61";
+        wss_unit unit(ip, authority_.issue(cert_options{ip}), mode);
+        auto s = conn_sess::create(mapped(ip), "Talvor Manager");
+        s->internals().timeouts.send = std::chrono::milliseconds(100);
+        ws_socket ws(s);
+        std::uint32_t found = 0;
+        ASSERT_EQ(ws.open(0, found), tcode::ok);
+        const byte_vector big(mode == unit_mode::slow_reader ? 8u << 20 : 16u << 20, 'u');
+        if (mode == unit_mode::no_reads) {
+            EXPECT_EQ(ws.send(big), tcode::ws_send_error);
+            EXPECT_FALSE(ws.is_open());
+            continue;
+        }
+        ASSERT_EQ(ws.send(big), tcode::ok);
+        byte_vector reply;
+        bool overflow = false;
+        ASSERT_EQ(ws.receive(reply, 64, overflow), tcode::ok);
+        EXPECT_EQ(std::string(reply.begin(), reply.end()), std::to_string(big.size()));
+    }
+}
+
 TEST_F(WsSocket, CarriesAMessageBeyondSixteenMebibytes)
 {
     wss_unit unit("127.4.2.50", authority_.issue(cert_options{"127.4.2.50"}), unit_mode::echo);
