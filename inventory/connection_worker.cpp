@@ -11,8 +11,10 @@ const char* failure_text(unit_failure failure)
         return "none";
     case unit_failure::unreachable:
         return "unreachable";
+    case unit_failure::no_answer:
+        return "no answer";
     case unit_failure::no_client:
-        return "no client";
+        return "answered neither protocol";
     case unit_failure::security_refused:
         return "security refused";
     case unit_failure::password_cancelled:
@@ -35,10 +37,27 @@ void install_hub(CHubDevice& unit, std::unique_ptr<zt_hub> hub)
     unit.hub = std::move(hub);
 }
 
+void begin_probe(CHubDevice& unit, std::shared_ptr<conn_sess> session)
+{
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    if (unit.login.cancel_requested)
+        session->set_cancel(true);
+    unit.login.probing = std::move(session);
+}
+
+void end_probe(CHubDevice& unit)
+{
+    std::shared_ptr<conn_sess> done;
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    done = std::move(unit.login.probing);
+}
+
 void cancel_unit(CHubDevice& unit)
 {
     std::lock_guard<std::mutex> g(unit.login.hub_lock);
     unit.login.cancel_requested = true;
+    if (unit.login.probing)
+        unit.login.probing->set_cancel(true);
     if (unit.hub)
         unit.hub->set_cancel(true);
 }

@@ -3,7 +3,6 @@
 // UI thread, the running settings and the hub factory.
 #include <functional>
 #include <memory>
-#include <string_view>
 
 #include "inventory/app_settings.h"
 #include "inventory/hub_device.h"
@@ -12,12 +11,14 @@
 
 namespace talvor {
 
-using hub_factory = std::function<std::unique_ptr<zt_hub>(const ip_address&, std::string_view user_agent, int tls_checks)>;
+// Probes the unit over a session the connection worker made first, so that
+// the unit's cancel reaches the probe too.
+using hub_factory = std::function<probe_result(std::shared_ptr<conn_sess> session, int tls_checks)>;
 
 struct connection_env {
     window_bridge* bridge = nullptr;
     const AppSettings* settings = nullptr;
-    hub_factory factory = make_hub; // tests put their own clients here
+    hub_factory factory = probe_hub; // tests put their own clients here
     // Password prompts a unit may take part in; 0 = no limit. A front end
     // that cannot ask a person (the same password every time) sets 1, so a
     // unit refused with that password ends instead of asking for ever.
@@ -27,6 +28,10 @@ struct connection_env {
 // Stores a new client as the unit's session. A client made after the unit
 // was cancelled starts cancelled.
 void install_hub(CHubDevice& unit, std::unique_ptr<zt_hub> hub);
+// The unit's worker, around probing it: a cancel meanwhile reaches
+// `session`; one that came before starts it cancelled.
+void begin_probe(CHubDevice& unit, std::shared_ptr<conn_sess> session);
+void end_probe(CHubDevice& unit);
 // UI thread: cuts every network wait of the unit short, now and for a
 // client made later.
 void cancel_unit(CHubDevice& unit);

@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "inventory/password_text.h"
@@ -102,15 +103,18 @@ int ensure_login(CHubDevice& unit, const connection_env& env)
     // Step 1: a session and its challenge.
     int r;
     if (!unit.hub) {
-        std::unique_ptr<zt_hub> made;
+        probe_result made;
         try {
-            made = env.factory(unit.address, user_agent_text, env.settings->tls_checks.load());
+            auto session = conn_sess::create(unit.address, std::string(user_agent_text));
+            begin_probe(unit, session);
+            made = env.factory(std::move(session), env.settings->tls_checks.load());
         } catch (const std::exception&) {
-            made.reset();
+            made = probe_result{};
         }
-        if (!made)
-            return failed(unit, unit_failure::no_client);
-        install_hub(unit, std::move(made));
+        end_probe(unit);
+        if (!made.hub)
+            return failed(unit, made.answered ? unit_failure::no_client : unit_failure::no_answer);
+        install_hub(unit, std::move(made.hub));
         r = unit.hub->get_challenge(nullptr);
         if (r == -1000) {
             // Step 2: a security problem the settings do not accept.

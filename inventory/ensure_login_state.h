@@ -4,21 +4,25 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
+
+#include "transport/conn_sess.h"
 
 namespace talvor {
 
 // Why a unit could not be connected (what a front end lists on removal).
 enum class unit_failure : int {
     none = 0,
-    unreachable,        // no answer, or the connection failed
+    unreachable,        // the connection failed after the probe
     no_client,          // the unit answered neither protocol
     security_refused,   // the security prompt said no
     password_cancelled, // the password prompt was cancelled
     login_refused,      // the unit refused the login
     read_failed,        // logged in, but its information could not be read
     duplicate,          // its MAC is that of a unit already listed
+    no_answer,          // the probe timed out, or the unit was unreachable
 };
 const char* failure_text(unit_failure failure);
 
@@ -28,6 +32,7 @@ struct unit_login_state {
     // and the UI thread (which cancels it).
     std::mutex hub_lock;
     bool cancel_requested = false; // under hub_lock; a hub made later starts cancelled
+    std::shared_ptr<conn_sess> probing; // under hub_lock: the session being probed
     // Password prompts this unit has taken part in since it was added.
     std::atomic<int> password_rounds{0};
     // The login of this unit was refused (403) with a password already given.

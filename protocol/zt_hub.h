@@ -80,8 +80,29 @@ inline constexpr int protocol_wss = 2;
 // 1 Standard -> 1, 2 Strict (and anything else) -> 0.
 std::uint32_t problems_allowed_by(int tls_checks);
 
-// Probes "/XYZZY.ASD" and builds the client; null when the unit answers
-// neither way. Throws only where creating the session throws.
+// What probing a unit gave: its client, or none and whether the unit
+// answered at all (a time-out, an unreachable unit or a cancel did not).
+struct probe_result {
+    std::unique_ptr<zt_hub> hub;
+    bool answered = true;
+
+    probe_result() = default;
+    probe_result(std::nullptr_t) {}
+    probe_result(std::unique_ptr<zt_hub> client) : hub(std::move(client)) {}
+    static probe_result no_answer()
+    {
+        probe_result r;
+        r.answered = false;
+        return r;
+    }
+};
+
+// Probes "/XYZZY.ASD" over `session`, whose cancel cuts the probe short, and
+// builds the client on that session.
+probe_result probe_hub(std::shared_ptr<conn_sess> session, int tls_checks);
+
+// The same on a session of its own; null when the unit answers neither way.
+// Throws only where creating the session throws.
 std::unique_ptr<zt_hub> make_hub(const ip_address& address, std::string_view user_agent, int tls_checks);
 
 // The application name sent as User-Agent.

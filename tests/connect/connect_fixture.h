@@ -59,11 +59,13 @@ protected:
     void SetUp() override
     {
         manager = std::make_unique<unit_manager>(bridge, ui, settings, &listener);
-        manager->env().factory = [this](const ip_address& a, std::string_view, int tls) -> std::unique_ptr<zt_hub> {
-            auto it = fakes.find(a);
+        manager->env().factory = [this](std::shared_ptr<conn_sess> s, int tls) -> probe_result {
+            auto it = fakes.find(s->address());
             if (it == fakes.end())
                 return nullptr;
-            return std::make_unique<fake_hub>(it->second, tls);
+            if (!it->second->answers_probe)
+                return probe_result::no_answer();
+            return std::unique_ptr<zt_hub>(std::make_unique<fake_hub>(it->second, tls));
         };
     }
     void TearDown() override { manager.reset(); }

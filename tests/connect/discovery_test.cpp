@@ -225,7 +225,7 @@ TEST(discovery_test, the_discover_command_adds_each_new_unit_once)
         unit_manager manager(bridge, ui, settings, &listener);
         // The first unit stays listed until the run ends, so the second find
         // meets it.
-        manager.env().factory = [&listener](const ip_address&, std::string_view, int) -> std::unique_ptr<zt_hub> {
+        manager.env().factory = [&listener](std::shared_ptr<conn_sess>, int) -> probe_result {
             for (int i = 0; i < 2000 && std::atomic_ref<int>(listener.discoveries).load() == 0; ++i)
                 std::this_thread::sleep_for(5ms);
             return nullptr;

@@ -23,7 +23,7 @@ protected:
     void SetUp() override
     {
         connect_fixture::SetUp();
-        manager->env().factory = make_hub; // the real clients, over loopback
+        manager->env().factory = probe_hub; // the real clients, over loopback
         work = std::filesystem::temp_directory_path()
             / ("talvor-e2e-" + std::to_string(::getpid()) + "-"
                + ::testing::UnitTest::GetInstance()->current_test_info()->name());

@@ -22,6 +22,7 @@ struct fake_unit {
     int login_status_override = 0; // e.g. 500
     std::function<void()> on_login; // runs inside each login (before the answer)
     std::string gen_conf = "{}";    // what the unit says about itself; empty: no reply
+    bool answers_probe = true;      // false: the probe gets no answer at all
 
     std::atomic<int> logins{0};
     std::atomic<int> logged_in{0};

@@ -201,13 +201,17 @@ TEST_F(login_test, removal_reasons_name_what_failed)
     fake("127.7.7.2")->challenge_result = -975;
     fake("127.7.7.3")->login_status_override = 500;
     fake("127.7.7.4")->gen_conf = "";
+    fake("127.7.7.5")->answers_probe = false;
     ui.passwords = {"secret"};
     hold_prompt_until_waiting(2);
-    for (const char* a : {"127.7.7.1", "127.7.7.2", "127.7.7.3", "127.7.7.4"})
+    for (const char* a : {"127.7.7.1", "127.7.7.2", "127.7.7.3", "127.7.7.4", "127.7.7.5"})
         manager->add_device(a);
     ASSERT_TRUE(settle());
-    ASSERT_EQ(listener.removed.size(), 4u);
+    ASSERT_EQ(listener.removed.size(), 5u);
     EXPECT_EQ(listener.removal_of("127.7.7.1")->reason, unit_failure::no_client);
+    EXPECT_STREQ(failure_text(unit_failure::no_client), "answered neither protocol");
+    EXPECT_EQ(listener.removal_of("127.7.7.5")->reason, unit_failure::no_answer);
+    EXPECT_STREQ(failure_text(unit_failure::no_answer), "no answer");
     EXPECT_EQ(listener.removal_of("127.7.7.1")->protocol, 0);
     EXPECT_EQ(listener.removal_of("127.7.7.2")->reason, unit_failure::unreachable);
     EXPECT_EQ(listener.removal_of("127.7.7.3")->reason, unit_failure::login_refused);

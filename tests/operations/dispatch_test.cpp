@@ -148,7 +148,7 @@ TEST(completion_test, dropped_address_lists_load_in_order_and_other_messages_rea
     scripted_dialogs ui;
     AppSettings settings;
     unit_manager manager(bridge, ui, settings);
-    manager.env().factory = [](const ip_address&, std::string_view, int) { return nullptr; };
+    manager.env().factory = [](std::shared_ptr<conn_sess>, int) { return probe_result{}; };
     const auto dir = std::filesystem::temp_directory_path() / ("talvor-drop-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "one.txt") << "127.7.43.1\n";

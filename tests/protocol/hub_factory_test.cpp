@@ -1,9 +1,13 @@
 // Choosing the client by the probe's outcome.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "protocol/zt_hub.h"
 #include "tests/protocol/hub_test_support.h"
 #include "tests/protocol/scripted_http_unit.h"
+#include "tests/support/silent_listener.h"
+#include "transport/conn_sess_impl.h"
 
 namespace talvor {
 namespace {
@@ -48,10 +52,19 @@ TEST(HubFactory, RedirectOrRefusalGiveTheWebSocketClient)
     EXPECT_EQ(hub->protocol_kind(), 2);
 }
 
-TEST(HubFactory, OtherAnswersGiveNoClient)
+TEST(HubFactory, OtherAnswersGiveNoClientAndSilenceIsNoAnswer)
 {
     EXPECT_EQ(probe_unit(6, 500), nullptr);
     EXPECT_EQ(probe_unit(7, 403), nullptr);
+    test::scripted_http_unit answering("127.5.4.8", [](const test::http_seen&) { return test::http_answer{500, "", {}}; });
+    EXPECT_TRUE(probe_hub(conn_sess::create(test::v4(127, 5, 4, 8), "t"), 1).answered);
+
+    test::silent_listener stalled("127.5.4.9");
+    auto session = conn_sess::create(test::v4(127, 5, 4, 9), "t");
+    session->internals().timeouts.receive = std::chrono::milliseconds(100);
+    const probe_result r = probe_hub(session, 1);
+    EXPECT_EQ(r.hub, nullptr);
+    EXPECT_FALSE(r.answered);
 }
 
 TEST(HubFactory, ProblemWordsFollowTheTlsCheckLevel)
