@@ -27,7 +27,7 @@ protected:
     void SetUp() override
     {
         connect_fixture::SetUp();
-        manager->env().factory = make_hub;
+        manager->env().factory = probe_hub;
         ctx = std::make_unique<batch_context>(*manager, ui);
         ui.bridge = &bridge;
         settings.tls_checks = 0;
