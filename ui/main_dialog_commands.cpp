@@ -97,7 +97,8 @@ void CMainDialog::run_command(int id)
 
 void CMainDialog::add_device()
 {
-    manager_->add_device(address_->text().toStdString());
+    if (manager_->add_device(address_->text().toStdString()) == add_result::invalid)
+        address_->setFocus(); // to correct what was typed
 }
 
 void CMainDialog::reload_all()

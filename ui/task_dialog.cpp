@@ -166,7 +166,7 @@ CTaskDialog::CTaskDialog(const task_dialog_request& r, QWidget* parent) : QDialo
     }
     disabled_mask_ = r.disabled_buttons;
     apply_buttons();
-    setMinimumWidth(r.width ? dlu_x(this, r.width) * 3 / 2 : dlu_x(this, 180));
+    setMinimumWidth(dlu_x(this, r.width ? r.width : 180));
 }
 
 QPushButton* CTaskDialog::button(int id) const
