@@ -33,7 +33,15 @@ private:
     std::shared_ptr<pending_call> call_;
 };
 
-qt_window_bridge::qt_window_bridge() : ui_thread_(std::this_thread::get_id()), context_(std::make_unique<QObject>()) {}
+void bridge_inbox::drain()
+{
+    bridge_.drain();
+}
+
+qt_window_bridge::qt_window_bridge()
+    : ui_thread_(std::this_thread::get_id()), context_(std::make_unique<bridge_inbox>(*this))
+{
+}
 
 qt_window_bridge::~qt_window_bridge()
 {
@@ -77,10 +85,8 @@ std::intptr_t qt_window_bridge::send(const window_message& message)
         return call->result;
     }
     waiting_.push_back(call);
-    // The call record is shared with the queued invocation, so a call that
-    // shut_down released is still there when its invocation runs (and skips).
-    QMetaObject::invokeMethod(
-        context_.get(), [this, call] { handle(call); }, Qt::QueuedConnection);
+    inbox_.push_back(call);
+    QMetaObject::invokeMethod(context_.get(), "drain", Qt::QueuedConnection);
     answered_.wait(g, [&] { return call->done; });
     return call->result;
 }
@@ -96,6 +102,21 @@ void qt_window_bridge::answer(pending_call& call, std::intptr_t result)
                                   [&](const std::shared_ptr<pending_call>& c) { return c.get() == &call; }),
                    waiting_.end());
     answered_.notify_all();
+}
+
+void qt_window_bridge::drain()
+{
+    for (;;) {
+        std::shared_ptr<pending_call> next;
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            if (inbox_.empty())
+                return;
+            next = std::move(inbox_.front());
+            inbox_.pop_front();
+        }
+        handle(next); // may run a modal dialog, which drains the later calls
+    }
 }
 
 void qt_window_bridge::handle(const std::shared_ptr<pending_call>& call)
@@ -129,6 +150,7 @@ void qt_window_bridge::shut_down()
         call->done = true;
     }
     waiting_.swap(running);
+    inbox_.clear();
     answered_.notify_all();
 }
 

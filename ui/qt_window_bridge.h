@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -12,6 +13,21 @@
 #include "inventory/window_bridge.h"
 
 namespace talvor {
+
+class qt_window_bridge;
+
+// Lives on the UI thread; its queued drain() runs the calls that workers
+// left in the bridge's inbox.
+class bridge_inbox final : public QObject {
+    Q_OBJECT
+public:
+    explicit bridge_inbox(qt_window_bridge& bridge) : bridge_(bridge) {}
+public slots:
+    void drain();
+
+private:
+    qt_window_bridge& bridge_;
+};
 
 class qt_window_bridge final : public window_bridge {
 public:
@@ -32,19 +48,24 @@ public:
     struct pending_call;
 
 private:
+    friend class bridge_inbox;
     class reply_to_sender;
+    // UI thread: handles the calls waiting in the inbox, oldest first.
+    void drain();
     void handle(const std::shared_ptr<pending_call>& call);
     void answer(pending_call& call, std::intptr_t result);
 
     mutable std::mutex lock_;
     std::condition_variable answered_;
-    std::vector<std::shared_ptr<pending_call>> waiting_;
+    std::vector<std::shared_ptr<pending_call>> waiting_; // not yet answered
+    std::deque<std::shared_ptr<pending_call>> inbox_;   // not yet started
     message_target* target_ = nullptr;
     bool shut_down_ = false;
     std::thread::id ui_thread_;
-    // Lives on the UI thread; queued invocations run in its context and
-    // are dropped with it.
-    std::unique_ptr<QObject> context_;
+    // Everything a worker hands over goes through inbox_ under lock_ and a
+    // plain queued slot call, so no object a worker built is read on the
+    // UI thread without that lock (ThreadSanitizer sees the ordering).
+    std::unique_ptr<bridge_inbox> context_;
 };
 
 } // namespace talvor
