@@ -4,6 +4,7 @@
 // the image proper ends, and whether a signature follows it.
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "inventory/code_tables.h"
 #include "transport/conn_sess.h"
@@ -24,5 +25,9 @@ struct firmware_image {
     std::size_t size() const { return data->size(); }
     bool has_signature() const { return image_length < size(); }
 };
+
+// The member-name prefix of a product type's image inside a multi-image
+// archive; empty for the types only accepted as single images.
+std::string_view firmware_part_id(std::uint32_t product_type);
 
 } // namespace talvor
