@@ -58,6 +58,14 @@ void zt_hub_wss::drop_connection()
 int zt_hub_wss::request(std::string_view name, std::string_view data, const byte_vector* file, byte_vector& payload,
                         std::size_t capacity)
 {
+    if (file)
+        return request(name, data, std::span<const std::uint8_t>(*file), payload, capacity);
+    return request(name, data, std::nullopt, payload, capacity);
+}
+
+int zt_hub_wss::request(std::string_view name, std::string_view data,
+                        std::optional<std::span<const std::uint8_t>> file, byte_vector& payload, std::size_t capacity)
+{
     if (!socket_open())
         return -1;
     counter_ = next_request_number(counter_);
@@ -65,12 +73,10 @@ int zt_hub_wss::request(std::string_view name, std::string_view data, const byte
 
     const std::string envelope = json_text::envelope(id, name, data);
     byte_vector message(envelope.begin(), envelope.end());
-    if (file) {
-        message.reserve(message.size() + 1 + file->size());
+    if (file)
         message.push_back(0);
-        message.insert(message.end(), file->begin(), file->end());
-    }
-    if (socket_->send(message) != tcode::ok) {
+    // The file goes from where it lies: many units share one large image.
+    if (socket_->send(message, file ? *file : std::span<const std::uint8_t>()) != tcode::ok) {
         drop_connection();
         return -1;
     }
@@ -209,19 +215,22 @@ int zt_hub_wss::sdcard_clear(unsigned code)
 }
 
 int zt_hub_wss::firmware_upload(std::string_view name, std::string_view data, const byte_vector& image,
-                                const progress_range& progress)
+                                const progress_range& progress, std::size_t byte_count)
 {
     if (options_ & option_no_progress)
         return -1;
-    const int status = request_status(name, data, &image);
+    byte_vector ignored;
+    const std::span<const std::uint8_t> sent(image.data(), firmware_bytes_to_send(image.size(), byte_count));
+    const int status = request(name, data, sent, ignored, text_capacity);
     if (status != 200)
         return status;
     return follow_progress([this] { return get_parsed("prog_get.action", progress_reply_limit); }, progress);
 }
 
-int zt_hub_wss::upload_net_firmware(const byte_vector& image, const progress_range& progress, std::size_t)
+int zt_hub_wss::upload_net_firmware(const byte_vector& image, const progress_range& progress,
+                                    std::size_t byte_count)
 {
-    return firmware_upload("fw_net_file.action", {}, image, progress);
+    return firmware_upload("fw_net_file.action", {}, image, progress, byte_count);
 }
 
 int zt_hub_wss::upload_sys_firmware(const byte_vector& image, int target, const progress_range& progress,
@@ -229,7 +238,7 @@ int zt_hub_wss::upload_sys_firmware(const byte_vector& image, int target, const 
 {
     if (target < 0)
         return upload_net_firmware(image, progress, byte_count);
-    return firmware_upload("fw_sys_file.action", json_text::target_data(target), image, progress);
+    return firmware_upload("fw_sys_file.action", json_text::target_data(target), image, progress, byte_count);
 }
 
 int zt_hub_wss::set_config(const byte_vector& config, unsigned category, const progress_range&)

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "protocol/hub_base.h"
@@ -59,12 +61,16 @@ private:
     // status, or -1.
     int request(std::string_view name, std::string_view data, const byte_vector* file, byte_vector& payload,
                 std::size_t capacity);
+    int request(std::string_view name, std::string_view data, std::optional<std::span<const std::uint8_t>> file,
+                byte_vector& payload, std::size_t capacity);
     int request_status(std::string_view name, std::string_view data = {}, const byte_vector* file = nullptr);
     int get_raw(std::string_view name, byte_vector& out, std::size_t limit);
     json_ptr get_parsed(std::string_view name, std::size_t limit, std::string_view data = {});
     int pass_request(std::string_view name, std::string* role);
+    // Sends the first `byte_count` bytes of the image (0: all of it), then
+    // follows the unit's progress.
     int firmware_upload(std::string_view name, std::string_view data, const byte_vector& image,
-                        const progress_range& progress);
+                        const progress_range& progress, std::size_t byte_count);
 
     std::unique_ptr<ws_socket> socket_;
     std::uint32_t counter_ = 0;

@@ -250,6 +250,7 @@ unit_config parse_unit(const json::value& v, std::size_t n)
     u.csrf_check = get_bool(*o, "csrf_check", where, true);
     u.require_login = get_bool(*o, "require_login", where, true);
     u.ws_text_replies = get_bool(*o, "ws_text_replies", where, false);
+    u.keep_uploads = get_bool(*o, "keep_uploads", where, true);
 
     // Discovery MAC: explicit, else the general configuration's mac0, else from the address.
     std::array<std::uint8_t, 6> mac{0x02, 0x00, 0, 0, 0, 0};
@@ -430,6 +431,7 @@ fleet_config parse_fleet(std::string_view json_text)
     if (f.threads < 1 || f.threads > 64)
         fail("fleet", "\"threads\" must be 1..64");
     f.wire_check = get_bool(*o, "wire_check", "fleet", true);
+    const bool keep_uploads = get_bool(*o, "keep_uploads", "fleet", true);
     auto* units = o->if_contains("units");
     if (!units || !units->is_array() || units->as_array().empty())
         fail("fleet", "\"units\" must be a non-empty array");
@@ -438,6 +440,8 @@ fleet_config parse_fleet(std::string_view json_text)
     int v6 = 0;
     for (auto& v : units->as_array()) {
         auto u = parse_unit(v, n++);
+        if (!keep_uploads && !(v.is_object() && v.as_object().contains("keep_uploads")))
+            u.keep_uploads = false;
         if (!names.insert(u.name).second)
             fail("unit \"" + u.name + "\"", "name used twice");
         if (!addresses.insert(u.address).second)

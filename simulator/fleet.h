@@ -36,6 +36,7 @@ struct unit_config {
     bool csrf_check = true;
     bool require_login = true;
     bool ws_text_replies = false;
+    bool keep_uploads = true; // firmware files kept in the log and events (false: only their summary)
     std::vector<std::string> extra_cookies; // raw Set-Cookie values added to every HTTP 200
     std::string gen_conf, conf, tap_details, config_cats, config_file; // served texts
     std::map<int, std::uint16_t> registers;

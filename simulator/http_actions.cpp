@@ -84,8 +84,10 @@ http_reply upload(unit& u, const std::string& op, const std::string& body)
     }
     std::string& file = parts->back();
     if (op == "fw_net_file.action" || op == "fw_sys_file.action") {
-        u.record(op == "fw_net_file.action" ? "fw_net" : "fw_sys", number, std::move(file));
+        http_reply r = status_only(200);
+        r.upload = u.record_firmware(op == "fw_net_file.action" ? "fw_net" : "fw_sys", number, std::move(file));
         u.start_progress();
+        return r;
     } else if (op == "config_set.action") {
         u.record("config", number, std::move(file));
     } else {

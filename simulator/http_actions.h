@@ -16,6 +16,7 @@ struct http_reply {
     std::vector<std::string> cookies; // Set-Cookie values
     std::string location;
     reply_action action = reply_action::send;
+    upload_summary upload; // a firmware file received
 };
 
 // "/reboot.action?00ab" → "reboot.action"

@@ -137,7 +137,7 @@ private:
         res_.body() = std::move(reply.body);
         res_.keep_alive(req.keep_alive());
         res_.prepare_payload();
-        log(reply.status);
+        log(reply.status, &reply.upload);
         http::async_write(stream_, res_, beast::bind_front_handler(&http_session::on_written, shared_from_this()));
     }
 
@@ -149,7 +149,7 @@ private:
         read_header();
     }
 
-    void log(int status)
+    void log(int status, const upload_summary* upload = nullptr)
     {
         auto& req = parser_->get();
         request_entry e;
@@ -162,6 +162,8 @@ private:
             e.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         e.body = req.body();
         e.status = status;
+        if (upload)
+            note_upload(e, *upload, *unit_);
         ctx_->log.add(std::move(e));
     }
 

@@ -26,6 +26,10 @@ struct request_entry {
     std::vector<std::pair<std::string, std::string>> headers; // HTTP only, as received
     std::string body;
     int status = 0; // status answered; 0 when nothing was answered (stall, drop, close)
+    // Firmware uploads only: the file as the unit took it.
+    std::int64_t upload_length = -1;
+    std::string upload_sha256; // lower-case hex
+    std::int64_t upload_target = -1; // fw_sys target; -1 for the unit's own firmware
 };
 
 // Something a unit did on request: "login", "logout", "set_password",

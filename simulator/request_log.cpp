@@ -77,6 +77,11 @@ std::string request_log::to_json_line(const request_entry& e)
     else
         o["body_base64"] = base64(e.body);
     o["status"] = e.status;
+    if (e.upload_length >= 0) {
+        o["upload_length"] = e.upload_length;
+        o["upload_sha256"] = e.upload_sha256;
+        o["upload_target"] = e.upload_target;
+    }
     return json::serialize(o);
 }
 
@@ -110,6 +115,17 @@ void request_log::clear()
 {
     std::lock_guard lock(mutex_);
     entries_.clear();
+}
+
+void note_upload(request_entry& e, const upload_summary& upload, const unit& u)
+{
+    if (upload.length < 0)
+        return;
+    e.upload_length = upload.length;
+    e.upload_sha256 = upload.sha256;
+    e.upload_target = upload.target;
+    if (!u.cfg.keep_uploads)
+        e.body.clear();
 }
 
 } // namespace talvor::sim

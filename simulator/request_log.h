@@ -1,6 +1,7 @@
 #pragma once
 // Every request the units receive, in memory and as JSON lines on disk.
 #include "simulator/hubsim.h"
+#include "simulator/unit.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -34,5 +35,9 @@ private:
 };
 
 std::string base64(std::string_view bytes);
+
+// Puts a firmware file's summary on its entry; without keep_uploads the
+// entry's body (which holds the file) is dropped.
+void note_upload(request_entry& e, const upload_summary& upload, const unit& u);
 
 } // namespace talvor::sim

@@ -1,5 +1,7 @@
 #include "simulator/unit.h"
 
+#include <openssl/evp.h>
+
 #include <boost/json.hpp>
 
 namespace json = boost::json;
@@ -262,6 +264,29 @@ std::uint16_t unit::register_value(int reg) const
     std::lock_guard lock(mutex_);
     auto it = registers_.find(reg);
     return it == registers_.end() ? 0 : it->second;
+}
+
+upload_summary unit::record_firmware(std::string kind, std::int64_t target, std::string bytes)
+{
+    upload_summary s{static_cast<std::int64_t>(bytes.size()), sha256_hex(bytes), target};
+    if (!cfg.keep_uploads)
+        bytes.clear();
+    record(std::move(kind), target, std::move(bytes));
+    return s;
+}
+
+std::string sha256_hex(std::string_view bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned i = 0; i < size; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
 }
 
 void unit::record(std::string kind, std::int64_t number, std::string bytes)

@@ -19,6 +19,13 @@
 
 namespace talvor::sim {
 
+struct upload_summary {
+    std::int64_t length = -1; // -1: no firmware file in this request
+    std::string sha256;
+    std::int64_t target = -1;
+};
+std::string sha256_hex(std::string_view bytes);
+
 class unit {
 public:
     explicit unit(unit_config config);
@@ -61,6 +68,9 @@ public:
     std::uint16_t register_value(int reg) const;
 
     void record(std::string kind, std::int64_t number, std::string bytes);
+    // A firmware file received: recorded (its bytes only with keep_uploads)
+    // and summarised for the request log.
+    upload_summary record_firmware(std::string kind, std::int64_t target, std::string bytes);
     std::vector<unit_event> events() const;
     std::string last_upload(std::string_view kind) const;
 

@@ -33,7 +33,7 @@ std::string member_text(const json::object* data, const char* key)
 }
 
 outcome route(unit& u, const std::string& name, const json::object* data, const std::string* file,
-              bool& logged_in)
+              bool& logged_in, upload_summary& upload)
 {
     auto docs = [&](const std::string& text) { return outcome{200, text}; };
     if (name == "auth_salt.action")
@@ -144,7 +144,10 @@ outcome route(unit& u, const std::string& name, const json::object* data, const 
         }
         if (!file)
             return {400, {}};
-        u.record(up.kind, number, *file);
+        if (name.rfind("fw_", 0) == 0)
+            upload = u.record_firmware(up.kind, number, *file);
+        else
+            u.record(up.kind, number, *file);
         if (name == "cert_upload.action")
             u.store_user_cert(*file);
         else if (name == "priv_upload.action")
@@ -224,7 +227,7 @@ ws_reply answer_ws(unit& u, const std::string& message, bool& logged_in, bool wi
             out = {forced, {}};
         else
             out = route(u, r.name, data ? &data->as_object() : nullptr, nul == std::string::npos ? nullptr : &file,
-                        logged_in);
+                        logged_in, r.upload);
     }
     r.status = out.status;
     if (u.fault("ws_wrong_id", r.name))

@@ -13,6 +13,7 @@ struct ws_reply {
     std::string name;    // request name, "?" when the envelope was unreadable
     std::string message; // the whole reply message
     int status = 0;
+    upload_summary upload; // a firmware file received
 };
 
 // logged_in is the connection's login state, changed by login and logout.

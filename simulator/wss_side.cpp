@@ -140,7 +140,9 @@ private:
             return read();
         }
         ws_reply r = answer_ws(*unit_, message, logged_in_, ctx_->wire_check);
-        ctx_->log.add(entry("WS", r.name, std::move(message), r.action == ws_action::reply ? r.status : 0));
+        auto e = entry("WS", r.name, std::move(message), r.action == ws_action::reply ? r.status : 0);
+        note_upload(e, r.upload, *unit_);
+        ctx_->log.add(std::move(e));
         switch (r.action) {
         case ws_action::stall:
             stalled_ = true;

@@ -149,6 +149,9 @@ public:
     bool is_open() const;
     // Sends one binary message; internal code. A failure closes the socket.
     int send(std::span<const std::uint8_t> message);
+    // One message made of two parts, sent without joining them first (a
+    // large file behind its request text).
+    int send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail);
     // Receives one whole message. A message longer than `capacity` is read
     // to its end and dropped, with `overflow` set (the caller fails the
     // request). Internal code; a close frame gives ws_closed_by_unit; any

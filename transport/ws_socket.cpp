@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 #include "transport/conn_sess.h"
@@ -185,7 +186,9 @@ int ws_socket::open(std::uint32_t accepted_problems, std::uint32_t& found_proble
 
 bool ws_socket::is_open() const { return impl_->ws != nullptr; }
 
-int ws_socket::send(std::span<const std::uint8_t> message)
+int ws_socket::send(std::span<const std::uint8_t> message) { return send(message, {}); }
+
+int ws_socket::send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail)
 {
     if (!impl_->ws)
         return tcode::no_socket;
@@ -195,10 +198,12 @@ int ws_socket::send(std::span<const std::uint8_t> message)
     // has moved for the whole limit.
     SSL* ssl = impl_->ws->next_layer().native_handle();
     auto& s = *impl_->ws;
+    const std::array<asio::const_buffer, 2> parts{asio::buffer(head.data(), head.size()),
+                                                  asio::buffer(tail.data(), tail.size())};
     const auto end = run_step(
         impl_->loop, impl_->session, impl_->session.timeouts.send,
         [&] {
-            s.async_write(asio::buffer(message.data(), message.size()), [&](error_code e, std::size_t) {
+            s.async_write(parts, [&](error_code e, std::size_t) {
                 ec = e;
                 finished = true;
             });
