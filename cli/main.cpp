@@ -1,5 +1,6 @@
 // talvorctl: refreshes hub units by address, address list or discovery,
-// through the same core as the window, and prints what it found.
+// through the same core as the window, and prints what it found, or runs
+// one batch command over them.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/batch_run.h"
 #include "cli/options.h"
 #include "cli/run_report.h"
 #include "cli/terminal.h"
@@ -53,9 +55,7 @@ public:
         : set_(stop_signals())
     {
         thread_ = std::thread([this, &bridge, &stop] {
-            int sig = 0;
-            sigwait(&set_, &sig);
-            if (sig != SIGUSR1) {
+            for (int sig = 0; sigwait(&set_, &sig) == 0 && sig != SIGUSR1;) {
                 stop.store(true);
                 interrupt_terminal_reads(); // a question waiting on the terminal ends
                 bridge.post_task([] {});
@@ -100,6 +100,14 @@ int main(int argc, char** argv)
         if (!parse_address_box(a, empty))
             return usage_error("'" + a + "': IP address is invalid");
     }
+    if (opts.batch) {
+        if (opts.class_name && class_by_name(*opts.class_name) == 0)
+            return usage_error("unknown class '" + *opts.class_name + "'");
+        if (opts.batch->asks && !opts.yes && !stdin_is_terminal())
+            return usage_error(std::string(opts.batch->name) +
+                               " asks questions and there is no terminal to answer them on: give --yes to answer "
+                               "them with the button that goes on");
+    }
     terminal_dialogs dialogs(opts);
     if (opts.password_file) {
         if (!dialogs.load_password_file(*opts.password_file))
@@ -113,7 +121,8 @@ int main(int argc, char** argv)
     settings.assign(load_settings(store));
     if (opts.tls_checks)
         settings.tls_checks = *opts.tls_checks; // this run only; never saved
-    if (opts.what == command::discover)
+    const bool discovering = opts.what == command::discover || opts.discover_targets;
+    if (discovering)
         settings.discover_flags = settings.discover_flags | 1; // asked for explicitly
 
     headless_bridge bridge;
@@ -128,7 +137,7 @@ int main(int argc, char** argv)
     signal_watch watch(bridge, interrupted);
 
     int list_failures = 0;
-    if (opts.what == command::discover) {
+    if (discovering) {
         manager.discover();
     } else {
         for (const std::string& a : opts.addresses)
@@ -148,6 +157,15 @@ int main(int argc, char** argv)
         line.draw(progress_text(report, 0));
     }
     line.finish();
+
+    if (opts.batch) {
+        dialogs.set_bridge(&bridge);
+        dialogs.set_stop_flag(&interrupted);
+        batch_context ctx(manager, dialogs);
+        const int status = run_batch(opts, ctx, dialogs, report, interrupted);
+        manager.shut_down(); // before the batch context goes
+        return list_failures && status == exit_ok ? exit_failed : status;
+    }
 
     std::fputs(opts.json ? report.json().c_str() : report.text().c_str(), stdout);
     std::fflush(stdout);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "cli/batch_run.h"
 #include "inventory/password_text.h"
 #include "transport/file_bytes.h"
 
@@ -12,16 +13,39 @@ namespace talvor::cli {
 
 std::string usage_text()
 {
-    return "usage: talvorctl [options] show ADDRESS...\n"
-           "       talvorctl [options] show --list FILE...\n"
-           "       talvorctl [options] discover\n"
+    std::string text = "usage: talvorctl [options] show ADDRESS...\n"
+                       "       talvorctl [options] show --list FILE...\n"
+                       "       talvorctl [options] discover\n";
+    for (const batch_command& c : batch_commands()) {
+        text += std::string("       talvorctl [options] ") + c.name;
+        if (c.operand)
+            text += std::string(" ") + c.operand;
+        text += " TARGETS";
+        if (c.takes_class)
+            text += " [--class NAME]";
+        for (const char* f : c.flags)
+            text += std::string(" [") + f + "]";
+        text += "\n";
+    }
+    if (!batch_commands().empty()) {
+        text += "\nTARGETS: ADDRESS..., --list FILE... or --discover\n\ncommands:\n";
+        for (const batch_command& c : batch_commands())
+        {
+            const std::string name = c.name;
+            text += "  " + name + std::string(name.size() < 22 ? 23 - name.size() : 1, ' ') + c.summary + "\n";
+        }
+    }
+    return text +
            "\n"
            "options:\n"
            "  --password-file FILE   administrator password (file bytes, one trailing newline dropped);\n"
            "                         without it the password is asked on the terminal\n"
            "  --tls-checks LEVEL     none, standard or strict (default: the saved setting)\n"
            "  --accept-insecure      connect to units that fail the TLS checks without asking\n"
-           "  --json                 print one JSON object instead of the tree\n"
+           "  --json                 print one JSON object instead of the tree (or the results)\n"
+           "  --yes                  answer every question of a command with the button that goes on\n"
+           "  --class NAME           the class to select: a hub class (the units' own by default)\n"
+           "                         or a TAP class such as \"Rail Module\" (those TAPs of the units)\n"
            "  --help                 show this text\n";
 }
 
@@ -66,13 +90,25 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
             o.accept_insecure = true;
         } else if (a == "--json") {
             o.json = true;
-        } else if (a == "--list" && verb == "show") {
+        } else if (a == "--list" && (verb == "show" || o.batch)) {
             list_mode = true;
+        } else if (a == "--discover" && o.batch) {
+            o.discover_targets = true;
+        } else if (a == "--yes") {
+            o.yes = true;
+        } else if (a == "--class" && o.batch && o.batch->takes_class) {
+            auto v = operand("a class name");
+            if (!v)
+                return std::nullopt;
+            o.class_name = *v;
+        } else if (o.batch && o.batch->accepts_flag(a)) {
+            o.flags.push_back(a);
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             error = "unknown option " + a;
             return std::nullopt;
         } else if (!verb) {
             verb = a;
+            o.batch = find_batch_command(a);
         } else {
             operands.push_back(a);
         }
@@ -94,6 +130,27 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
             error = "discover takes no operands";
             return std::nullopt;
         }
+    } else if (o.batch) {
+        o.what = command::batch;
+        if (o.batch->operand) {
+            // The leading operand comes first, also when --list precedes it.
+            if (operands.empty()) {
+                error = std::string(o.batch->name) + " needs " + o.batch->operand;
+                return std::nullopt;
+            }
+            o.operand = operands.front();
+            operands.erase(operands.begin());
+        }
+        const int kinds = (operands.empty() ? 0 : 1) + (o.discover_targets ? 1 : 0);
+        if (kinds == 0) {
+            error = std::string(o.batch->name) + " needs its targets: ADDRESS..., --list FILE... or --discover";
+            return std::nullopt;
+        }
+        if (kinds > 1) {
+            error = "--discover takes no addresses or lists";
+            return std::nullopt;
+        }
+        (list_mode ? o.list_files : o.addresses) = std::move(operands);
     } else {
         error = "unknown command '" + *verb + "'";
         return std::nullopt;

@@ -6,12 +6,20 @@
 
 namespace talvor::cli {
 
-enum class command { show, discover };
+enum class command { show, discover, batch };
+
+struct batch_command;
 
 struct options {
     command what = command::show;
+    const batch_command* batch = nullptr; // command::batch: its table entry
     std::vector<std::string> addresses;  // show ADDRESS...
     std::vector<std::string> list_files; // show --list FILE...
+    bool discover_targets = false;       // a batch over the units discovery finds
+    std::optional<std::string> operand;  // a batch command's leading FILE (or FOLDER)
+    std::optional<std::string> class_name; // --class NAME
+    std::vector<std::string> flags;      // a batch command's own switches given
+    bool yes = false;                    // --yes
     std::optional<std::string> password_file;
     std::optional<int> tls_checks; // 0 none, 1 standard, 2 strict; unset: the saved setting
     bool accept_insecure = false;

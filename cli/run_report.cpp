@@ -75,6 +75,17 @@ std::size_t run_report::failures() const
         std::count_if(removed_.begin(), removed_.end(), [](const gone& g) { return g.reason != unit_failure::duplicate; }));
 }
 
+std::vector<run_report::failed_unit> run_report::failed_units() const
+{
+    auto sorted = removed_;
+    std::sort(sorted.begin(), sorted.end(), [](const gone& a, const gone& b) { return a.address < b.address; });
+    std::vector<failed_unit> out;
+    for (const gone& g : sorted)
+        if (g.reason != unit_failure::duplicate)
+            out.push_back({g.address_text, g.label, g.cancelled ? cancelled_text : failure_text(g.reason)});
+    return out;
+}
+
 std::string run_report::text() const
 {
     // Hub type -> unit -> TAP class -> TAP, as the window's tree groups them.

@@ -21,6 +21,12 @@ public:
     // Units that failed (duplicates are not failures).
     std::size_t failures() const;
 
+    // The units that failed, by address: address text, label, reason.
+    struct failed_unit {
+        std::string address, label, error;
+    };
+    std::vector<failed_unit> failed_units() const;
+
     std::string text() const;
     std::string json() const;
 

@@ -1,8 +1,10 @@
 #include "cli/terminal_dialogs.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/terminal.h"
+#include "cli/terminal_questions.h"
 #include "inventory/password_text.h"
 
 namespace talvor::cli {
@@ -45,14 +47,6 @@ void append_utf8(std::string& out, char32_t c)
     }
 }
 
-void print_dialog(const task_dialog_request& r)
-{
-    std::fprintf(stderr, "%s: %s", r.title.c_str(), r.main_instruction.c_str());
-    if (!r.content.empty())
-        std::fprintf(stderr, "\n%s", r.content.c_str());
-    std::fputs("\n", stderr);
-}
-
 } // namespace
 
 std::string file_password_text(const std::string& bytes)
@@ -88,16 +82,25 @@ terminal_dialogs::~terminal_dialogs()
 
 task_dialog_answer terminal_dialogs::task_dialog(const task_dialog_request& request)
 {
-    if (!request.verification_text.empty() && (request.buttons & button_yes))
+    if (request.main_instruction == security_prompt_request("", 0).main_instruction)
         return security_answer(request);
-    {
-        question_scope q(line_);
-        print_dialog(request);
+    question_scope q(line_);
+    std::fputs(dialog_text(request).c_str(), stderr);
+    if (!is_question(request)) {
+        if (request.main_icon == dialog_icon::error)
+            ++errors_shown_;
+        return going_on_answer(request);
     }
-    if (request.main_icon == dialog_icon::error)
-        ++errors_shown_;
     task_dialog_answer a;
-    a.button = (request.buttons & button_ok) ? IDOK : (request.buttons & button_no) ? IDNO : IDCANCEL;
+    if (opts_.yes) {
+        a = going_on_answer(request);
+    } else if (!stdin_is_terminal()) {
+        ++unanswered_; // nobody to ask: the command stops here
+        a = stopping_answer(request);
+    } else {
+        a = ask_question(request, read_answer);
+    }
+    std::fputs(answer_text(request, a).c_str(), stderr);
     return a;
 }
 
@@ -113,7 +116,7 @@ task_dialog_answer terminal_dialogs::security_answer(const task_dialog_request& 
     if (!stdin_is_terminal())
         return a; // nobody to ask: do not connect
     question_scope q(line_);
-    print_dialog(request);
+    std::fputs(dialog_text(request).c_str(), stderr);
     for (;;) {
         auto line = read_answer("Connect? [y]es, [n]o, [a]lways, ne[v]er: ");
         if (!line)
@@ -144,15 +147,129 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     return read_secret(request.caption + ": ");
 }
 
-std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_request&) { return std::nullopt; }
-std::optional<std::filesystem::path> terminal_dialogs::choose_folder(const folder_request&) { return std::nullopt; }
-
-// The batch commands answer these once talvorctl runs batches.
-int terminal_dialogs::show_progress(const progress_request&) { return IDCANCEL; }
-
-std::optional<std::vector<std::uint32_t>> terminal_dialogs::choose_categories(const category_request&)
+std::optional<std::filesystem::path> terminal_dialogs::ask_path(const std::string& title, const std::string& extension)
 {
-    return std::nullopt;
+    // The command's own operand answers its file (or folder) question.
+    if (opts_.operand)
+        return std::filesystem::path(*opts_.operand);
+    if (!stdin_is_terminal()) {
+        ++unanswered_;
+        return std::nullopt;
+    }
+    question_scope q(line_);
+    const auto line = read_answer(title + ": ");
+    if (!line || line->empty())
+        return std::nullopt;
+    std::filesystem::path p(*line);
+    if (!extension.empty() && !p.has_extension())
+        p += "." + extension;
+    return p;
+}
+
+std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_request& request)
+{
+    return ask_path(request.title, request.default_extension);
+}
+
+std::optional<std::filesystem::path> terminal_dialogs::choose_folder(const folder_request& request)
+{
+    return ask_path(request.title, {});
+}
+
+namespace {
+
+std::string bar_text(const progress_request& r, const progress_state& s, bool cancelled)
+{
+    constexpr int width = 30;
+    const int filled = s.position * width / 100;
+    std::string out = r.title + ": " + r.main_instruction + " [" + std::string(filled, '#') +
+                      std::string(width - filled, '.') + "] " + std::to_string(s.position) + "%";
+    if (s.error)
+        out += " (a unit failed)";
+    if (cancelled && !s.finished)
+        out += " cancelling";
+    return out;
+}
+
+} // namespace
+
+int terminal_dialogs::show_progress(const progress_request& request)
+{
+    if (!bridge_)
+        return IDCANCEL;
+    // Ctrl-C is "Cancel Operation": every unit's job is asked to stop, and
+    // the window stays until every job has reported.
+    bool cancelled = false;
+    progress_state state;
+    for (;;) {
+        const bool done = bridge_->run_until(
+            [&] {
+                state = request.poll();
+                if (!cancelled && !state.finished && stop_ && stop_->load()) {
+                    cancelled = true;
+                    request.cancel();
+                }
+                return state.finished;
+            },
+            std::chrono::milliseconds(200));
+        if (line_)
+            line_->draw(bar_text(request, state, cancelled));
+        if (done)
+            break;
+    }
+    if (line_)
+        line_->finish();
+    return IDOK;
+}
+
+std::optional<std::vector<std::uint32_t>> terminal_dialogs::choose_categories(const category_request& request)
+{
+    // The answer walks the name-sorted rows from the last to the first.
+    std::vector<const category_row*> rows;
+    for (const category_row& r : request.rows)
+        if (r.available)
+            rows.push_back(&r);
+    std::vector<std::uint32_t> chosen;
+    if (opts_.yes) {
+        for (auto it = rows.rbegin(); it != rows.rend(); ++it)
+            chosen.push_back((*it)->id);
+        return chosen;
+    }
+    if (!stdin_is_terminal()) {
+        ++unanswered_;
+        return std::nullopt;
+    }
+    question_scope q(line_);
+    std::string list = "Configuration categories:\n";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        list += "  " + std::to_string(i + 1) + ") " + rows[i]->name + "\n";
+    for (;;) {
+        const auto line = read_answer(list + "Numbers to upload (\"all\", nothing cancels): ");
+        if (!line || line->empty())
+            return std::nullopt;
+        std::vector<bool> pick(rows.size(), *line == "all");
+        bool valid = true;
+        std::size_t at = 0;
+        while (*line != "all" && at < line->size()) {
+            const std::size_t next = line->find_first_of(" ,", at);
+            const std::string word = line->substr(at, next == std::string::npos ? std::string::npos : next - at);
+            at = next == std::string::npos ? line->size() : next + 1;
+            if (word.empty())
+                continue;
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(word.c_str(), &end, 10);
+            if (*end != 0 || n < 1 || n > rows.size())
+                valid = false;
+            else
+                pick[n - 1] = true;
+        }
+        if (!valid)
+            continue;
+        for (std::size_t i = rows.size(); i-- > 0;)
+            if (pick[i])
+                chosen.push_back(rows[i]->id);
+        return chosen;
+    }
 }
 
 } // namespace talvor::cli

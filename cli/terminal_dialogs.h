@@ -1,5 +1,6 @@
 #pragma once
 // The dialogs of the core, answered on a terminal or from the options.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "cli/options.h"
 #include "cli/terminal.h"
 #include "inventory/dialogs.h"
+#include "inventory/window_bridge_headless.h"
 
 namespace talvor::cli {
 
@@ -30,16 +32,27 @@ public:
     int show_progress(const progress_request& request) override;
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& request) override;
 
+    // The loop the progress window keeps running, and the flag Ctrl-C sets
+    // ("Cancel Operation" while a batch runs).
+    void set_bridge(headless_bridge* bridge) { bridge_ = bridge; }
+    void set_stop_flag(const std::atomic<bool>* stop) { stop_ = stop; }
+
     // Error reports the core showed (e.g. a list file that failed to load).
     int errors_shown() const { return errors_shown_; }
+    // Questions nobody could answer (no terminal, no --yes).
+    int unanswered() const { return unanswered_; }
 
 private:
     task_dialog_answer security_answer(const task_dialog_request& request);
+    std::optional<std::filesystem::path> ask_path(const std::string& title, const std::string& extension);
 
     const options& opts_;
     std::optional<std::string> file_password_;
     progress_line* line_ = nullptr;
+    headless_bridge* bridge_ = nullptr;
+    const std::atomic<bool>* stop_ = nullptr;
     int errors_shown_ = 0;
+    int unanswered_ = 0;
 };
 
 // Text of a file password for the core's password conversion: UTF-8 as it
