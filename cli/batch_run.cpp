@@ -13,7 +13,7 @@
 namespace talvor::cli {
 
 // The path operand as the core takes it.
-[[maybe_unused]] static std::filesystem::path operand_path(const options& o)
+static std::filesystem::path operand_path(const options& o)
 {
     return std::filesystem::path(o.operand.value_or(""));
 }
@@ -27,7 +27,16 @@ const std::vector<batch_command>& batch_commands()
     //        const auto path = operand_path(o);
     //        return OnFirmwareUpdate(ctx, &path);
     //    }},
-    static const std::vector<batch_command> table = {};
+    static const std::vector<batch_command> table = {
+        {.name = "firmware",
+         .operand = "FILE",
+         .takes_class = true,
+         .summary = "update the firmware of the units (or of their TAPs of --class) from FILE",
+         .run = [](batch_context& ctx, const options& o) {
+             const auto path = operand_path(o);
+             return OnFirmwareUpdate(ctx, &path);
+         }},
+    };
     return table;
 }
 
