@@ -165,7 +165,7 @@ void CMainDialog::build_layout()
     devices->addLayout(device_row);
     auto* address_row = new QHBoxLayout;
     address_ = new CValEdit(QStringLiteral("0123456789abcdefABCDEF.:"));
-    address_->setPlaceholderText(tr("IP Address"));
+    address_->set_cue_banner(tr("IP Address"));
     address_->setMinimumSize(dlu_size(this, 177, 14));
     connect(address_, &QLineEdit::textChanged, this, [this] { update_buttons(); });
     address_row->addWidget(address_, 177);

@@ -31,4 +31,22 @@ CValEdit::CValEdit(const QString& allowed, QWidget* parent) : QLineEdit(parent),
     setValidator(new allowed_characters(allowed_, this));
 }
 
+void CValEdit::set_cue_banner(const QString& text)
+{
+    cue_ = text;
+    setPlaceholderText(hasFocus() ? QString() : cue_);
+}
+
+void CValEdit::focusInEvent(QFocusEvent* event)
+{
+    setPlaceholderText(QString());
+    QLineEdit::focusInEvent(event);
+}
+
+void CValEdit::focusOutEvent(QFocusEvent* event)
+{
+    setPlaceholderText(cue_);
+    QLineEdit::focusOutEvent(event);
+}
+
 } // namespace talvor

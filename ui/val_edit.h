@@ -11,9 +11,16 @@ class CValEdit : public QLineEdit {
 public:
     explicit CValEdit(const QString& allowed, QWidget* parent = nullptr);
     const QString& allowed() const { return allowed_; }
+    // A hint shown while the edit is empty and has no focus.
+    void set_cue_banner(const QString& text);
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QString allowed_;
+    QString cue_;
 };
 
 } // namespace talvor
