@@ -8,6 +8,7 @@
 #include "cli/run_report.h"
 #include "cli/terminal_dialogs.h"
 #include "inventory/code_tables.h"
+#include "cli/launch.h"
 #include "operations/commands.h"
 
 namespace talvor::cli {
@@ -18,15 +19,51 @@ static std::filesystem::path operand_path(const options& o)
     return std::filesystem::path(o.operand.value_or(""));
 }
 
+namespace {
+
+std::string one_of(const options& o, const char* a, const char* b)
+{
+    if (o.has(a) && o.has(b))
+        return std::string(a) + " and " + b + " do not go together";
+    return {};
+}
+
+// The restart question "Restart TAPs" answered by --with-taps or --no-taps.
+std::optional<task_dialog_answer> restart_taps_answer(const task_dialog_request& r, const options& o)
+{
+    if (r.main_instruction != "Restart TAPs" || !(o.has("--with-taps") || o.has("--no-taps")))
+        return std::nullopt;
+    task_dialog_answer a;
+    a.button = o.has("--with-taps") ? IDYES : IDNO;
+    return a;
+}
+
+int open_unit(batch_context&, CHubDevice& unit, const options& o, std::string& detail)
+{
+    detail = unit_browser_url(unit);
+    if (detail.empty()) {
+        detail = "no session to the unit";
+        return -1;
+    }
+    if (o.has("--launch") && launch_browser(detail) != 0) {
+        detail = "xdg-open " + detail + " failed";
+        return -1;
+    }
+    return 0;
+}
+
+int trust_unit(batch_context& ctx, CHubDevice& unit, const options&, std::string& detail)
+{
+    if (trust_unit_certificate(ctx, unit) == 0)
+        return 0;
+    detail = "Certificate Import Failed";
+    return -1;
+}
+
+} // namespace
+
 const std::vector<batch_command>& batch_commands()
 {
-    // One entry per command, e.g.
-    //   {.name = "firmware", .operand = "FILE", .takes_class = true,
-    //    .summary = "update the firmware of the units (or of their TAPs of --class) from FILE",
-    //    .run = [](batch_context& ctx, const options& o) {
-    //        const auto path = operand_path(o);
-    //        return OnFirmwareUpdate(ctx, &path);
-    //    }},
     static const std::vector<batch_command> table = {
         {.name = "firmware",
          .operand = "FILE",
@@ -36,13 +73,88 @@ const std::vector<batch_command>& batch_commands()
              const auto path = operand_path(o);
              return OnFirmwareUpdate(ctx, &path);
          }},
+        {.name = "download-config",
+         .flags = {{"--out", "FILE"}, {"--folder", "DIR"}},
+         .summary = "save the configuration of one unit as --out FILE, or of any number into --folder DIR",
+         .notes = "                         (named after the unit's serial, or its MAC)\n",
+         .run = [](batch_context& ctx, const options&) { return OnDownloadConfiguration(ctx); },
+         .asks = false,
+         .check = [](const options& o) { return one_of(o, "--out", "--folder"); }},
+        {.name = "upload-config",
+         .operand = "FILE",
+         .flags = {{"--category", "NAME", true}, {"--all-categories"}},
+         .summary = "upload the configuration FILE, the categories of --category NAME (or all of them)",
+         .notes = "                         --yes alone uploads every category all units offer\n",
+         .run = [](batch_context& ctx, const options& o) {
+             const auto path = operand_path(o);
+             return OnUploadConfiguration(ctx, &path);
+         },
+         .check = [](const options& o) { return one_of(o, "--category", "--all-categories"); }},
+        {.name = "upload-ct",
+         .operand = "FILE",
+         .summary = "upload the CT type table FILE (.csv)",
+         .run = [](batch_context& ctx, const options& o) {
+             const auto path = operand_path(o);
+             return OnUploadCtTypes(ctx, &path);
+         }},
+        {.name = "customize",
+         .operand = "FILE",
+         .operand_or = "--remove",
+         .flags = {{"--remove"}},
+         .summary = "upload the customization FILE (.cst), or remove the customization",
+         .run = [](batch_context& ctx, const options& o) {
+             if (o.has("--remove"))
+                 return OnUploadCustomization(ctx, nullptr, 0);
+             const auto path = operand_path(o);
+             return OnUploadCustomization(ctx, &path, 1);
+         }},
+        {.name = "restart",
+         .takes_class = true,
+         .flags = {{"--with-taps"}, {"--no-taps"}},
+         .summary = "restart the units, with or without their TAPs (or the TAPs of --class)",
+         .notes = "                         without either switch the question is asked; --yes alone: units only\n",
+         .run = [](batch_context& ctx, const options&) { return OnRestart(ctx); },
+         .check = [](const options& o) { return one_of(o, "--with-taps", "--no-taps"); },
+         .preset = restart_taps_answer},
+        {.name = "erase-sd",
+         .summary = "erase the SD card of the units",
+         .run = [](batch_context& ctx, const options&) { return OnEraseSdCard(ctx); }},
+        {.name = "cert-upload",
+         .operand = "FILE",
+         .summary = "upload the user TLS certificate FILE (.pem, .der)",
+         .run = [](batch_context& ctx, const options& o) {
+             const auto path = operand_path(o);
+             return OnUploadCertificate(ctx, &path);
+         }},
+        {.name = "cert-key",
+         .operand = "FILE",
+         .summary = "upload the private key FILE of the user TLS certificate",
+         .run = [](batch_context& ctx, const options&) { return OnUploadCertificateKey(ctx); }},
+        {.name = "cert-regenerate",
+         .summary = "generate a new self-signed fallback certificate on the units",
+         .run = [](batch_context& ctx, const options&) { return OnRegenerateFallbackCertificate(ctx); }},
+        {.name = "cert-erase",
+         .summary = "delete the user TLS certificate and key of the units",
+         .run = [](batch_context& ctx, const options&) { return OnEraseCertificate(ctx); }},
+        {.name = "trust-cert",
+         .summary = "trust the certificate each unit presents (later TLS checks pass it)",
+         .each = trust_unit,
+         .asks = false},
+        {.name = "open",
+         .flags = {{"--launch"}},
+         .summary = "print the web address of each unit; --launch opens it with xdg-open",
+         .each = open_unit,
+         .asks = false},
     };
     return table;
 }
 
-bool batch_command::accepts_flag(std::string_view flag) const
+const command_flag* batch_command::find_flag(std::string_view flag) const
 {
-    return std::any_of(flags.begin(), flags.end(), [&](const char* f) { return flag == f; });
+    for (const command_flag& f : flags)
+        if (flag == f.name)
+            return &f;
+    return nullptr;
 }
 
 const batch_command* find_batch_command(std::string_view name)
@@ -103,38 +215,58 @@ int select_class(unit_group& group, int cls, std::string& error)
     return n;
 }
 
+namespace {
+
+struct result_row {
+    std::string address, label, result, error, url;
+};
+
+// The commands without a batch: each unit the targets name, at once.
+std::vector<result_row> run_each(const batch_command& cmd, batch_context& ctx, const options& opts)
+{
+    std::vector<result_row> rows;
+    for (const auto& u : ctx.manager.group().units()) {
+        std::string detail;
+        const bool ok = cmd.each(ctx, *u, opts, detail) == 0;
+        rows.push_back({u->address_string(), u->label, ok ? "ok" : "failed", ok ? "" : detail, ok ? detail : ""});
+    }
+    return rows;
+}
+
+} // namespace
+
 int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, const run_report& refresh,
               const std::atomic<bool>& interrupted)
 {
     const batch_command& cmd = *opts.batch;
-    std::string error;
-    const int cls = opts.class_name ? class_by_name(*opts.class_name) : 0;
-    const bool selected = !interrupted && select_class(ctx.manager.group(), cls, error) > 0;
-    if (!selected && !interrupted && !ctx.manager.group().units().empty())
-        std::fprintf(stderr, "talvorctl: %s: %s\n", cmd.name, error.c_str());
-    if (selected)
-        cmd.run(ctx, opts);
-
-    struct row {
-        std::string address, label, result, error;
-    };
-    std::vector<row> rows;
-    bool any_failed = false;
-    if (selected)
-        for (const batch_outcome& o : ctx.outcomes()) {
-            row r{o.unit->address_string(), o.unit->label, "ok", {}};
-            if (o.result != job_succeeded) {
-                r.result = o.result == job_running ? "cancelled" : "failed";
-                r.error = o.result == job_running ? "did not report" : o.reason;
-                any_failed = true;
+    std::vector<result_row> rows;
+    bool nothing_sent = false;
+    if (cmd.each) {
+        if (!interrupted)
+            rows = run_each(cmd, ctx, opts);
+    } else {
+        std::string error;
+        const int cls = opts.class_name ? class_by_name(*opts.class_name) : 0;
+        const bool selected = !interrupted && select_class(ctx.manager.group(), cls, error) > 0;
+        if (!selected && !interrupted && !ctx.manager.group().units().empty())
+            std::fprintf(stderr, "talvorctl: %s: %s\n", cmd.name, error.c_str());
+        if (selected)
+            cmd.run(ctx, opts);
+        if (selected)
+            for (const batch_outcome& o : ctx.outcomes()) {
+                result_row r{o.unit->address_string(), o.unit->label, "ok", {}, {}};
+                if (o.result != job_succeeded) {
+                    r.result = o.result == job_running ? "cancelled" : "failed";
+                    r.error = o.result == job_running ? "did not report" : o.reason;
+                }
+                rows.push_back(std::move(r));
             }
-            rows.push_back(std::move(r));
-        }
-    for (const auto& f : refresh.failed_units()) {
-        rows.push_back({f.address, f.label, "failed", f.error});
-        any_failed = true;
+        nothing_sent = ctx.outcomes().empty();
     }
-    const bool nothing_sent = ctx.outcomes().empty();
+    for (const auto& f : refresh.failed_units())
+        rows.push_back({f.address, f.label, "failed", f.error, {}});
+    const bool any_failed =
+        std::any_of(rows.begin(), rows.end(), [](const result_row& r) { return r.result != "ok"; });
 
     if (opts.json) {
         json_writer w;
@@ -143,7 +275,7 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
         w.key("cancelled"), w.value(interrupted.load());
         w.key("units");
         w.begin_array();
-        for (const row& r : rows) {
+        for (const result_row& r : rows) {
             w.begin_object();
             w.key("address"), w.value(r.address);
             w.key("label"), w.value(r.label);
@@ -153,18 +285,22 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                 w.null();
             else
                 w.value(r.error);
+            if (!r.url.empty())
+                w.key("url"), w.value(r.url);
             w.end_object();
         }
         w.end_array();
         w.end_object();
         std::printf("%s\n", w.text().c_str());
     } else {
-        for (const row& r : rows) {
+        for (const result_row& r : rows) {
             std::string line = r.result + ": " + r.address;
             if (!r.label.empty() && r.label != r.address)
                 line += " (" + r.label + ")";
             if (!r.error.empty())
                 line += ": " + r.error;
+            else if (!r.url.empty())
+                line += ": " + r.url;
             std::printf("%s\n", line.c_str());
         }
     }
@@ -174,13 +310,15 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
 
     if (interrupted)
         return 130;
+    if (ui.usage_errors())
+        return 2;
     if (ui.unanswered()) {
         std::fprintf(stderr, "talvorctl: %s asks questions and there is no terminal to answer them on: "
                              "give --yes to answer them with the button that goes on\n",
                      cmd.name);
         return 2;
     }
-    return any_failed || nothing_sent || ui.errors_shown() ? 1 : 0;
+    return any_failed || nothing_sent || rows.empty() || ui.errors_shown() ? 1 : 0;
 }
 
 } // namespace talvor::cli

@@ -4,10 +4,13 @@
 //
 // To add a command, append one entry to the table in batch_run.cpp: its
 // name, the leading operand's name (or nullptr), whether --class applies,
-// the switches of its own, a one-line summary and the core call. The
-// parser, --help and the results come from the table; add a line for it
-// to the README's talvorctl section.
+// the switches of its own (plain or with a value, once or repeated), a
+// one-line summary and the core call (or, for a command without a batch,
+// the call on each unit). The parser, --help and the results come from the
+// table; the terminal dialogs answer the core's questions from the
+// switches. Add a line for it to the README's talvorctl section.
 #include <atomic>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,19 +23,38 @@ namespace talvor::cli {
 class run_report;
 class terminal_dialogs;
 
+// A switch of one command: plain ("--remove") or with a value ("--out FILE").
+struct command_flag {
+    const char* name = nullptr;
+    const char* value = nullptr; // the value's name in --help; nullptr for a plain switch
+    bool repeats = false;        // may be given more than once
+};
+
 struct batch_command {
     const char* name = nullptr;    // the verb: "firmware"
     const char* operand = nullptr; // its leading operand ("FILE", "FOLDER"), or nullptr
+    // A switch that stands in for the operand ("--remove": no FILE then).
+    const char* operand_or = nullptr;
     bool takes_class = false;      // --class NAME picks what is selected
-    std::vector<const char*> flags = {}; // its own switches ("--remove"), collected in options::flags
+    std::vector<command_flag> flags = {}; // its own switches, collected in options::flags and values
     const char* summary = "";      // one line for --help
+    const char* notes = nullptr;   // further --help lines (each starts with spaces), or nullptr
     // The core call over the selected units: the command's result (the
     // progress window's, or 0 when it ended before any job was queued).
     int (*run)(batch_context& ctx, const options& opts) = nullptr;
+    // Instead of run, for commands that act on each unit at once without a
+    // batch: 0 or -1; `detail` is what to print for the unit (or the reason
+    // of its failure). They take every unit the targets name.
+    int (*each)(batch_context& ctx, CHubDevice& unit, const options& opts, std::string& detail) = nullptr;
     // Whether it asks questions: without a terminal it then needs --yes.
     bool asks = true;
+    // Switches that do not go together; the usage error, or empty.
+    std::string (*check)(const options& opts) = nullptr;
+    // Answers a question of the core from the command's switches
+    // (restart --with-taps); nullopt leaves it to --yes or the terminal.
+    std::optional<task_dialog_answer> (*preset)(const task_dialog_request& request, const options& opts) = nullptr;
 
-    bool accepts_flag(std::string_view flag) const;
+    const command_flag* find_flag(std::string_view flag) const;
 };
 
 const std::vector<batch_command>& batch_commands();

@@ -18,13 +18,19 @@ std::string usage_text()
                        "       talvorctl [options] discover\n";
     for (const batch_command& c : batch_commands()) {
         text += std::string("       talvorctl [options] ") + c.name;
-        if (c.operand)
+        if (c.operand && c.operand_or)
+            text += std::string(" (") + c.operand + " | " + c.operand_or + ")";
+        else if (c.operand)
             text += std::string(" ") + c.operand;
         text += " TARGETS";
         if (c.takes_class)
             text += " [--class NAME]";
-        for (const char* f : c.flags)
-            text += std::string(" [") + f + "]";
+        for (const command_flag& f : c.flags) {
+            if (c.operand_or && std::string_view(f.name) == c.operand_or)
+                continue;
+            text += std::string(" [") + f.name + (f.value ? std::string(" ") + f.value : "") + "]" +
+                    (f.repeats ? "..." : "");
+        }
         text += "\n";
     }
     if (!batch_commands().empty()) {
@@ -33,6 +39,8 @@ std::string usage_text()
         {
             const std::string name = c.name;
             text += "  " + name + std::string(name.size() < 22 ? 23 - name.size() : 1, ' ') + c.summary + "\n";
+            if (c.notes)
+                text += c.notes;
         }
     }
     return text +
@@ -101,8 +109,19 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
             if (!v)
                 return std::nullopt;
             o.class_name = *v;
-        } else if (o.batch && o.batch->accepts_flag(a)) {
-            o.flags.push_back(a);
+        } else if (const command_flag* f = o.batch ? o.batch->find_flag(a) : nullptr) {
+            if (!f->repeats && o.has(a)) {
+                error = a + " given twice";
+                return std::nullopt;
+            }
+            if (f->value) {
+                auto v = operand(f->value);
+                if (!v)
+                    return std::nullopt;
+                o.values.emplace_back(a, *v);
+            } else {
+                o.flags.push_back(a);
+            }
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             error = "unknown option " + a;
             return std::nullopt;
@@ -132,7 +151,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
         }
     } else if (o.batch) {
         o.what = command::batch;
-        if (o.batch->operand) {
+        if (o.batch->operand && !(o.batch->operand_or && o.has(o.batch->operand_or))) {
             // The leading operand comes first, also when --list precedes it.
             if (operands.empty()) {
                 error = std::string(o.batch->name) + " needs " + o.batch->operand;
@@ -151,11 +170,44 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
             return std::nullopt;
         }
         (list_mode ? o.list_files : o.addresses) = std::move(operands);
+        if (o.batch->check) {
+            error = o.batch->check(o);
+            if (!error.empty())
+                return std::nullopt;
+        }
     } else {
         error = "unknown command '" + *verb + "'";
         return std::nullopt;
     }
     return o;
+}
+
+bool options::has(std::string_view flag) const
+{
+    for (const auto& f : flags)
+        if (f == flag)
+            return true;
+    for (const auto& [name, v] : values)
+        if (name == flag)
+            return true;
+    return false;
+}
+
+std::optional<std::string> options::value(std::string_view flag) const
+{
+    for (const auto& [name, v] : values)
+        if (name == flag)
+            return v;
+    return std::nullopt;
+}
+
+std::vector<std::string> options::values_of(std::string_view flag) const
+{
+    std::vector<std::string> out;
+    for (const auto& [name, v] : values)
+        if (name == flag)
+            out.push_back(v);
+    return out;
 }
 
 int read_password_file(const std::string& path, std::string& out)

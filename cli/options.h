@@ -2,6 +2,8 @@
 // talvorctl's command line.
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace talvor::cli {
@@ -18,13 +20,21 @@ struct options {
     bool discover_targets = false;       // a batch over the units discovery finds
     std::optional<std::string> operand;  // a batch command's leading FILE (or FOLDER)
     std::optional<std::string> class_name; // --class NAME
-    std::vector<std::string> flags;      // a batch command's own switches given
+    std::vector<std::string> flags;      // a batch command's own plain switches given
+    // A batch command's own switches with a value, in the order given.
+    std::vector<std::pair<std::string, std::string>> values;
     bool yes = false;                    // --yes
     std::optional<std::string> password_file;
     std::optional<int> tls_checks; // 0 none, 1 standard, 2 strict; unset: the saved setting
     bool accept_insecure = false;
     bool json = false;
     bool help = false;
+
+    bool has(std::string_view flag) const;
+    // The value of a switch given once (nullopt when not given).
+    std::optional<std::string> value(std::string_view flag) const;
+    // Every value of a repeated switch, in order.
+    std::vector<std::string> values_of(std::string_view flag) const;
 };
 
 // Parses argv; on a usage error returns nullopt and sets `error`.

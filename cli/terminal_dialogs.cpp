@@ -1,7 +1,11 @@
 #include "cli/terminal_dialogs.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+
+#include "cli/batch_run.h"
 
 #include "cli/terminal.h"
 #include "cli/terminal_questions.h"
@@ -47,6 +51,13 @@ void append_utf8(std::string& out, char32_t c)
     }
 }
 
+bool same_text(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 } // namespace
 
 std::string file_password_text(const std::string& bytes)
@@ -86,6 +97,11 @@ task_dialog_answer terminal_dialogs::task_dialog(const task_dialog_request& requ
         return security_answer(request);
     question_scope q(line_);
     std::fputs(dialog_text(request).c_str(), stderr);
+    if (opts_.batch && opts_.batch->preset)
+        if (const auto preset = opts_.batch->preset(request, opts_)) {
+            std::fputs(answer_text(request, *preset).c_str(), stderr);
+            return *preset;
+        }
     if (!is_question(request)) {
         if (request.main_icon == dialog_icon::error)
             ++errors_shown_;
@@ -147,13 +163,11 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     return read_secret(request.caption + ": ");
 }
 
-std::optional<std::filesystem::path> terminal_dialogs::ask_path(const std::string& title, const std::string& extension)
+std::optional<std::filesystem::path> terminal_dialogs::ask_path(const std::string& title, const std::string& extension,
+                                                                const char* instead)
 {
-    // The command's own operand answers its file (or folder) question.
-    if (opts_.operand)
-        return std::filesystem::path(*opts_.operand);
     if (!stdin_is_terminal()) {
-        ++unanswered_;
+        usage_error("no terminal to answer \"" + title + "\" on: give " + instead);
         return std::nullopt;
     }
     question_scope q(line_);
@@ -166,14 +180,55 @@ std::optional<std::filesystem::path> terminal_dialogs::ask_path(const std::strin
     return p;
 }
 
+void terminal_dialogs::usage_error(const std::string& message)
+{
+    question_scope q(line_);
+    std::fprintf(stderr, "talvorctl: %s: %s\n", opts_.batch ? opts_.batch->name : "talvorctl", message.c_str());
+    ++usage_errors_;
+}
+
 std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_request& request)
 {
-    return ask_path(request.title, request.default_extension);
+    if (!request.save) {
+        // The command's own operand answers its file question.
+        if (opts_.operand)
+            return std::filesystem::path(*opts_.operand);
+        return ask_path(request.title, request.default_extension, "the file");
+    }
+    std::optional<std::filesystem::path> path;
+    if (const auto out = opts_.value("--out"))
+        path = std::filesystem::path(*out);
+    else if (const auto folder = opts_.value("--folder"))
+        path = std::filesystem::path(*folder) / request.default_name; // one unit: its proposed name there
+    else
+        path = ask_path(request.title, request.default_extension, "--out FILE or --folder DIR");
+    if (!path || !request.overwrite_prompt)
+        return path;
+    std::error_code ec;
+    if (!std::filesystem::exists(*path, ec))
+        return path;
+    // The save dialog's own question before a file is replaced.
+    task_dialog_request r;
+    r.title = "Confirm Save As";
+    r.main_instruction = path->filename().string() + " already exists.";
+    r.content = "Do you want to replace it?";
+    r.buttons = button_yes | button_no;
+    r.default_button = IDNO;
+    r.main_icon = dialog_icon::warning;
+    if (task_dialog(r).button != IDYES)
+        return std::nullopt;
+    return path;
 }
 
 std::optional<std::filesystem::path> terminal_dialogs::choose_folder(const folder_request& request)
 {
-    return ask_path(request.title, {});
+    if (const auto folder = opts_.value("--folder"))
+        return std::filesystem::path(*folder);
+    if (opts_.has("--out")) {
+        usage_error("--out names the file of one unit: give --folder DIR for several");
+        return std::nullopt;
+    }
+    return ask_path(request.title, {}, "--folder DIR");
 }
 
 namespace {
@@ -224,52 +279,74 @@ int terminal_dialogs::show_progress(const progress_request& request)
 
 std::optional<std::vector<std::uint32_t>> terminal_dialogs::choose_categories(const category_request& request)
 {
-    // The answer walks the name-sorted rows from the last to the first.
+    // Only categories every unit offers can be chosen, from a list sorted by
+    // name; the answer walks it from the last row to the first.
     std::vector<const category_row*> rows;
     for (const category_row& r : request.rows)
         if (r.available)
             rows.push_back(&r);
-    std::vector<std::uint32_t> chosen;
-    if (opts_.yes) {
-        for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-            chosen.push_back((*it)->id);
-        return chosen;
-    }
-    if (!stdin_is_terminal()) {
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const category_row* a, const category_row* b) {
+                         return std::lexicographical_compare(
+                             a->name.begin(), a->name.end(), b->name.begin(), b->name.end(), [](char x, char y) {
+                                 return std::tolower(static_cast<unsigned char>(x)) <
+                                        std::tolower(static_cast<unsigned char>(y));
+                             });
+                     });
+    std::vector<bool> pick(rows.size(), false);
+    const std::vector<std::string> named = opts_.values_of("--category");
+    if (opts_.has("--all-categories") || (opts_.yes && named.empty())) {
+        pick.assign(rows.size(), true);
+    } else if (!named.empty()) {
+        for (const std::string& name : named) {
+            bool found = false;
+            for (std::size_t i = 0; i < rows.size(); ++i)
+                if (same_text(rows[i]->name, name))
+                    pick[i] = found = true;
+            if (!found) {
+                std::string offered;
+                for (const category_row* r : rows)
+                    offered += (offered.empty() ? "" : ", ") + r->name;
+                usage_error("no category \"" + name + "\" offered by every unit (offered: " +
+                            (offered.empty() ? "none" : offered) + ")");
+                return std::nullopt;
+            }
+        }
+    } else if (!stdin_is_terminal()) {
         ++unanswered_;
         return std::nullopt;
-    }
-    question_scope q(line_);
-    std::string list = "Configuration categories:\n";
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        list += "  " + std::to_string(i + 1) + ") " + rows[i]->name + "\n";
-    for (;;) {
-        const auto line = read_answer(list + "Numbers to upload (\"all\", nothing cancels): ");
-        if (!line || line->empty())
-            return std::nullopt;
-        std::vector<bool> pick(rows.size(), *line == "all");
-        bool valid = true;
-        std::size_t at = 0;
-        while (*line != "all" && at < line->size()) {
-            const std::size_t next = line->find_first_of(" ,", at);
-            const std::string word = line->substr(at, next == std::string::npos ? std::string::npos : next - at);
-            at = next == std::string::npos ? line->size() : next + 1;
-            if (word.empty())
-                continue;
-            char* end = nullptr;
-            const unsigned long n = std::strtoul(word.c_str(), &end, 10);
-            if (*end != 0 || n < 1 || n > rows.size())
-                valid = false;
-            else
-                pick[n - 1] = true;
+    } else {
+        question_scope q(line_);
+        std::string list = "Configuration categories:\n";
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            list += "  " + std::to_string(i + 1) + ") " + rows[i]->name + "\n";
+        for (bool valid = false; !valid;) {
+            const auto line = read_answer(list + "Numbers to upload (\"all\", nothing cancels): ");
+            if (!line || line->empty())
+                return std::nullopt;
+            pick.assign(rows.size(), *line == "all");
+            valid = true;
+            std::size_t at = 0;
+            while (*line != "all" && at < line->size()) {
+                const std::size_t next = line->find_first_of(" ,", at);
+                const std::string word = line->substr(at, next == std::string::npos ? std::string::npos : next - at);
+                at = next == std::string::npos ? line->size() : next + 1;
+                if (word.empty())
+                    continue;
+                char* end = nullptr;
+                const unsigned long n = std::strtoul(word.c_str(), &end, 10);
+                if (*end != 0 || n < 1 || n > rows.size())
+                    valid = false;
+                else
+                    pick[n - 1] = true;
+            }
         }
-        if (!valid)
-            continue;
-        for (std::size_t i = rows.size(); i-- > 0;)
-            if (pick[i])
-                chosen.push_back(rows[i]->id);
-        return chosen;
     }
+    std::vector<std::uint32_t> chosen;
+    for (std::size_t i = rows.size(); i-- > 0;)
+        if (pick[i])
+            chosen.push_back(rows[i]->id);
+    return chosen;
 }
 
 } // namespace talvor::cli

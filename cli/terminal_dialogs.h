@@ -41,10 +41,16 @@ public:
     int errors_shown() const { return errors_shown_; }
     // Questions nobody could answer (no terminal, no --yes).
     int unanswered() const { return unanswered_; }
+    // Answers the switches could not give (an unknown --category, ...),
+    // reported on standard error.
+    int usage_errors() const { return usage_errors_; }
 
 private:
     task_dialog_answer security_answer(const task_dialog_request& request);
-    std::optional<std::filesystem::path> ask_path(const std::string& title, const std::string& extension);
+    // `instead`: the switch that answers it without a terminal.
+    std::optional<std::filesystem::path> ask_path(const std::string& title, const std::string& extension,
+                                                  const char* instead);
+    void usage_error(const std::string& message);
 
     const options& opts_;
     std::optional<std::string> file_password_;
@@ -53,6 +59,7 @@ private:
     const std::atomic<bool>* stop_ = nullptr;
     int errors_shown_ = 0;
     int unanswered_ = 0;
+    int usage_errors_ = 0;
 };
 
 // Text of a file password for the core's password conversion: UTF-8 as it

@@ -106,6 +106,11 @@ task_dialog_answer going_on_answer(const task_dialog_request& r)
     task_dialog_answer a;
     a.radio = r.ok_radio ? r.ok_radio : default_radio(r);
     a.button = first_of(r, {IDOK, IDYES, IDRETRY}, r.default_button ? r.default_button : IDOK);
+    // Yes, No and Cancel: both Yes and No go on, and the default is the
+    // answer the question suggests ("restart the TAPs too?" No).
+    const unsigned three_way = button_yes | button_no | button_cancel;
+    if ((r.buttons & three_way) == three_way && (r.default_button == IDYES || r.default_button == IDNO))
+        a.button = r.default_button;
     a.verification_checked = r.verification_checked;
     return a;
 }

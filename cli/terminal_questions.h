@@ -17,7 +17,8 @@ using answer_reader = std::function<std::optional<std::string>(const std::string
 bool is_question(const task_dialog_request& request);
 // The dialog's texts as the terminal shows them.
 std::string dialog_text(const task_dialog_request& request);
-// --yes: the button that goes on, the right word, the default radio button.
+// --yes: the button that goes on (of Yes, No and Cancel the default one),
+// the right word, the default radio button.
 task_dialog_answer going_on_answer(const task_dialog_request& request);
 // Nobody to ask: the button that stops (Cancel, No).
 task_dialog_answer stopping_answer(const task_dialog_request& request);

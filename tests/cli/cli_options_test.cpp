@@ -57,7 +57,27 @@ TEST(CliOptions, UsageErrorsSayWhatIsWrong)
     EXPECT_NE(error.find("paranoid"), std::string::npos);
     EXPECT_FALSE(parse({"show", "1.2.3.4", "--password-file"}, &error));
     EXPECT_FALSE(parse({"--bogus", "discover"}, &error));
-    EXPECT_FALSE(parse({"restart", "1.2.3.4"}, &error));
+    EXPECT_FALSE(parse({"reboot", "1.2.3.4"}, &error));
+    EXPECT_FALSE(parse({"restart", "--with-taps", "--no-taps", "1.2.3.4"}, &error));
+    EXPECT_FALSE(parse({"download-config", "1.2.3.4", "--out"}, &error));
+    EXPECT_FALSE(parse({"download-config", "1.2.3.4", "--out", "a", "--out", "b"}, &error));
+    EXPECT_NE(error.find("twice"), std::string::npos);
+    EXPECT_FALSE(parse({"customize", "1.2.3.4"}, &error)); // the file is the first operand
+}
+
+TEST(CliOptions, CommandSwitchesWithValuesRepeatedOrInPlaceOfTheOperand)
+{
+    auto o = parse({"upload-config", "site.cfg", "--category", "Network", "10.0.0.1", "--category", "Logs"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->operand, "site.cfg");
+    EXPECT_EQ(o->addresses, (std::vector<std::string>{"10.0.0.1"}));
+    EXPECT_EQ(o->values_of("--category"), (std::vector<std::string>{"Network", "Logs"}));
+
+    o = parse({"customize", "--remove", "10.0.0.1"});
+    ASSERT_TRUE(o);
+    EXPECT_FALSE(o->operand);
+    EXPECT_TRUE(o->has("--remove"));
+    EXPECT_EQ(o->addresses, (std::vector<std::string>{"10.0.0.1"}));
 }
 
 TEST(CliOptions, PasswordFileDropsOneTrailingNewlineOnly)
