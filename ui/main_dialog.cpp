@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "inventory/address_list.h"
+#include "operations/file_drops.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/dd_button.h"
@@ -31,9 +32,12 @@ constexpr int status_part1_width = 120; // pixels, after the tree's left edge
 CMainDialog::CMainDialog(window_bridge& bridge, dialogs& ui, AppSettings& settings, qt_settings_store& store,
                          QWidget* parent)
     : QDialog(parent), bridge_(bridge), ui_(ui), settings_(settings), store_(store),
-      manager_(std::make_unique<unit_manager>(bridge, ui, settings, static_cast<unit_listener*>(this)))
+      manager_(std::make_unique<unit_manager>(bridge, ui, settings, static_cast<unit_listener*>(this))),
+      batch_(std::make_unique<batch_context>(*manager_, ui))
 {
     manager_->group().tree = static_cast<tree_hook*>(this);
+    batch_->consistency_check = consistency_check();
+    manager_->other_message = [this](const window_message& m, message_reply&) { return on_file_drop(*batch_, m); };
     ensure_resources();
     setWindowIcon(QIcon(QStringLiteral(":/talvor/icon.png")));
     setWindowTitle(QString::fromUtf8(application_name.data(), application_name.size()));
@@ -89,6 +93,8 @@ void CMainDialog::build_layout()
     tree_ = new CCustomTreeCtrl;
     tree_->setMinimumSize(dlu_size(this, 267, 409));
     connect(tree_, &CCustomTreeCtrl::check_changed, this, &CMainDialog::on_check_changed);
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this, &CMainDialog::tree_context_menu);
     left->addWidget(tree_, 1);
     auto* view_row = new QHBoxLayout;
     view_row->addStretch(1);

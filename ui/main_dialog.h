@@ -9,11 +9,13 @@
 #include <memory>
 
 #include "inventory/tree_node.h"
+#include "operations/batch.h"
 #include "operations/unit_manager.h"
 
 class QAbstractButton;
 class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QTreeWidgetItem;
 class QToolButton;
@@ -45,10 +47,13 @@ public:
     ~CMainDialog() override;
 
     unit_manager& manager() { return *manager_; }
+    batch_context& batch() { return *batch_; }
 
-    // The batch commands; until set, their buttons and menu items stay
-    // disabled. Called with the command id.
-    void set_command_handler(std::function<void(int)> handler);
+    // Runs the command of a button or menu item, as a click would.
+    void run_command(int id);
+    // The context menu of a unit's tree node: "Open in browser" and "Trust
+    // Certificate", each enabled only where it applies. Owned by the caller.
+    std::unique_ptr<QMenu> unit_menu(CHubDevice& unit);
     // The tree/model agreement test every batch command runs first; a
     // disagreement ends the process after telling the user.
     std::function<void()> consistency_check();
@@ -88,7 +93,9 @@ private:
     void update_status();
     void insert_unit(CHubDevice& unit);
     void place_status_parts();
-    void run_command(int id);
+    void run_batch_command(int id);
+    void tree_context_menu(const QPoint& pos);
+    CHubDevice* unit_at(QTreeWidgetItem* item) const;
 
     // unit_listener
     void unit_ready(CHubDevice& unit) override;
@@ -105,7 +112,7 @@ private:
     AppSettings& settings_;
     qt_settings_store& store_;
     std::unique_ptr<unit_manager> manager_;
-    std::function<void(int)> command_handler_;
+    std::unique_ptr<batch_context> batch_; // goes before the manager it hooks into
 
     CCustomTreeCtrl* tree_ = nullptr;
     CCustomListCtrl* details_ = nullptr;

@@ -31,12 +31,6 @@ constexpr struct {
 };
 } // namespace
 
-void CMainDialog::set_command_handler(std::function<void(int)> handler)
-{
-    command_handler_ = std::move(handler);
-    update_buttons();
-}
-
 void CMainDialog::update_buttons()
 {
     const unit_group& group = manager_->group();
@@ -52,14 +46,8 @@ void CMainDialog::update_buttons()
     for (int id : {cmd_show_more, cmd_show_less, cmd_reload_all})
         command_button(id)->setEnabled(tree_filled);
     command_button(cmd_add_multiple)->setEnabled(true);
-    for (const auto& rule : action_rules) {
-        bool on = selection && (rule.capability == 0 || (caps & rule.capability));
-        if (rule.id != cmd_select_class)
-            on = on && command_handler_; // wired by the batch commands
-        command_button(rule.id)->setEnabled(on);
-    }
-    for (const auto& [id, action] : menu_items_)
-        action->setEnabled(bool(command_handler_));
+    for (const auto& rule : action_rules)
+        command_button(rule.id)->setEnabled(selection && (rule.capability == 0 || (caps & rule.capability)));
 }
 
 void CMainDialog::run_command(int id)
@@ -88,8 +76,7 @@ void CMainDialog::run_command(int id)
         add_device();
         return;
     default:
-        if (command_handler_)
-            command_handler_(id);
+        run_batch_command(id);
         update_buttons();
         return;
     }

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "ui/config_class_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/task_dialog.h"
@@ -99,10 +100,13 @@ int qt_dialogs::show_progress(const progress_request& request)
     return d.run();
 }
 
-std::optional<std::vector<std::uint32_t>> qt_dialogs::choose_categories(const category_request&)
+std::optional<std::vector<std::uint32_t>> qt_dialogs::choose_categories(const category_request& request)
 {
     require_ui_thread("choose_categories");
-    return std::nullopt;
+    CConfigClassDialog d(request.rows, owner());
+    if (d.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return d.chosen();
 }
 
 } // namespace talvor

@@ -1,21 +1,30 @@
 // talvor-screenshots: opens the main window on a fleet, answers its prompts
 // from a password file, and saves PNG pictures of the main window, the
-// password prompt and the settings dialog into a folder.
+// password prompt, the settings dialog, the word confirmation and the
+// progress window of a firmware update on the fleet, and the configuration
+// category choice into a folder.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QPixmap>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "inventory/unit_group.h"
+#include "operations/commands.h"
+#include "ui/config_class_dialog.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/main_dialog.h"
 #include "ui/password_dialog.h"
+#include "ui/progress_dialog.h"
 #include "ui/qt_dialogs.h"
 #include "ui/qt_window_bridge.h"
 #include "ui/settings_dialog.h"
@@ -36,6 +45,16 @@ public:
     }
     task_dialog_answer task_dialog(const task_dialog_request& r) override
     {
+        if (r.ok_radio != 0) {
+            // The word confirmation, with the right word chosen.
+            CTaskDialog d(r);
+            if (auto* right = d.radio(r.ok_radio))
+                right->click();
+            save(d, "confirmation.png");
+            return {IDOK, r.ok_radio, false};
+        }
+        if (go_on && r.main_instruction != "CONNECTION NOT SECURE")
+            return {(r.buttons & button_yes) ? IDYES : IDOK, r.default_radio, true};
         if (r.main_instruction != "CONNECTION NOT SECURE")
             return real_.task_dialog(r);
         if (!security_shot_) {
@@ -63,19 +82,47 @@ public:
     {
         return real_.choose_folder(r);
     }
-    int show_progress(const progress_request& r) override { return real_.show_progress(r); }
+    // The progress window runs as usual; its picture is taken once the bar
+    // has moved (or after two seconds), and it closes itself at the end.
+    int show_progress(const progress_request& r) override
+    {
+        CProgressDialog p(r);
+        CTaskDialog& d = p.dialog();
+        d.show();
+        QElapsedTimer t;
+        t.start();
+        bool shot = false;
+        while (t.elapsed() < 60000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            const progress_state s = r.poll();
+            if (!shot && (s.position > 0 || s.finished || t.elapsed() > 2000)) {
+                p.tick();
+                save(d, "progress_dialog.png", false);
+                shot = true;
+            }
+            if (s.finished)
+                break;
+        }
+        d.hide();
+        return IDOK;
+    }
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& r) override
     {
         return real_.choose_categories(r);
     }
 
-    void save(QWidget& w, const char* name)
+    // Answers every other question with the button that goes on (the
+    // firmware update's warnings), rather than waiting for a person.
+    bool go_on = false;
+
+    void save(QWidget& w, const char* name, bool hide = true)
     {
         w.show();
         QApplication::processEvents();
         const QString path = out_.filePath(QString::fromLatin1(name));
         w.grab().save(path, "PNG");
-        w.hide();
+        if (hide)
+            w.hide();
         std::printf("%s\n", path.toLocal8Bit().constData());
     }
 
@@ -86,6 +133,43 @@ private:
     bool password_shot_ = false;
     bool security_shot_ = false;
 };
+
+// A small image of the hub's own firmware, signed, in the image format the
+// units take (magic, length, hardware code).
+std::filesystem::path write_hub_image(const QDir& dir, int hardware)
+{
+    std::string image(4096, '\x5a');
+    image.replace(0, 4, "gUwF");
+    for (int i = 0; i < 4; ++i)
+        image[4 + i] = static_cast<char>((image.size() >> (8 * i)) & 0xFF);
+    image[0x0C] = static_cast<char>(hardware & 0xFF);
+    image[0x0D] = static_cast<char>(hardware >> 8);
+    image += std::string("\x30\x03\x02\x01\x05", 5); // a DER signature
+    const std::filesystem::path path = dir.filePath(QStringLiteral("hub-firmware.bin")).toStdString();
+    std::ofstream(path, std::ios::binary) << image;
+    return path;
+}
+
+// The categories of the checked units: grey where not every one offers it.
+category_request checked_categories(unit_group& group)
+{
+    category_request request;
+    for (std::size_t id = 0; id < group.category_count(); ++id) {
+        int units = 0, offering = 0;
+        group.for_each_selected([&](CHubDevice& u) {
+            ++units;
+            for (const auto& [cat, value] : u.config_categories)
+                if (cat == static_cast<int>(id)) {
+                    ++offering;
+                    break;
+                }
+        });
+        if (offering)
+            request.rows.push_back({offering == units, static_cast<std::uint32_t>(id),
+                                    group.category_name(static_cast<int>(id))});
+    }
+    return request;
+}
 
 int usage()
 {
@@ -161,6 +245,24 @@ int main(int argc, char** argv)
 
     CSettingsDialog settings_dialog(settings.values(), store, dialogs, &window);
     dialogs.save(settings_dialog, "settings_dialog.png");
+
+    // Every unit of the checked one's class, for the category choice and a
+    // firmware update of the hubs themselves.
+    unit_group& group = window.manager().group();
+    window.select_class();
+    CConfigClassDialog categories(checked_categories(group).rows, &window);
+    for (int i = 0; i < categories.list()->count(); ++i)
+        if (CConfigClassDialog::row_data(categories.list()->item(i)) != CConfigClassDialog::unavailable) {
+            categories.list()->item(i)->setCheckState(Qt::Checked);
+            break;
+        }
+    dialogs.save(categories, "category_dialog.png");
+
+    const int hardware = group.selected_class == class_orvane_system ? 522 : 622;
+    dialogs.go_on = true;
+    QTemporaryDir scratch;
+    const std::filesystem::path image = write_hub_image(QDir(scratch.path()), hardware);
+    OnFirmwareUpdate(window.batch(), &image);
     window.manager().shut_down();
     return 0;
 }

@@ -106,7 +106,13 @@ CTaskDialog::CTaskDialog(const task_dialog_request& r, QWidget* parent) : QDialo
         const int first = r.default_radio ? r.default_radio : r.radio_buttons.front().first;
         if (auto* rb = radio(first))
             rb->setChecked(true);
-        connect(radio_group_, &QButtonGroup::idToggled, this, [this](int, bool) { apply_buttons(); });
+        // The word rule: each choice of a radio button disables OK unless
+        // it is the right one (the mask's OK bit follows the choice).
+        connect(radio_group_, &QButtonGroup::idToggled, this, [this](int id, bool on) {
+            if (!on || ok_radio_ == 0)
+                return;
+            set_disabled_buttons(id == ok_radio_ ? disabled_mask_ & ~button_ok : disabled_mask_ | button_ok);
+        });
     }
 
     progress_ = new QProgressBar;
@@ -164,7 +170,7 @@ CTaskDialog::CTaskDialog(const task_dialog_request& r, QWidget* parent) : QDialo
         pb->setDefault(true);
         pb->setFocus();
     }
-    disabled_mask_ = r.disabled_buttons;
+    disabled_mask_ = r.disabled_buttons | (ok_radio_ != 0 ? button_ok : 0u);
     apply_buttons();
     setMinimumWidth(dlu_x(this, r.width ? r.width : 180));
 }
@@ -194,12 +200,8 @@ task_dialog_answer CTaskDialog::answer() const
 
 void CTaskDialog::apply_buttons()
 {
-    for (const auto& [id, pb] : buttons_) {
-        bool enabled = !(disabled_mask_ & bit_of(id));
-        if (id == IDOK && ok_radio_ != 0)
-            enabled = enabled && radio_group_ && radio_group_->checkedId() == ok_radio_;
-        pb->setEnabled(enabled);
-    }
+    for (const auto& [id, pb] : buttons_)
+        pb->setEnabled(!(disabled_mask_ & bit_of(id)));
 }
 
 void CTaskDialog::set_disabled_buttons(unsigned mask)

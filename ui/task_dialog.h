@@ -27,8 +27,8 @@ public:
     // The answer as it stands (button that closed it, radio, check box).
     task_dialog_answer answer() const;
 
-    // Common buttons whose bit is set are disabled; the ok_radio rule
-    // still applies to OK on top of the mask.
+    // Common buttons whose bit is set are disabled. With an ok_radio, OK
+    // starts disabled and each radio choice sets or clears its bit.
     void set_disabled_buttons(unsigned mask);
     unsigned disabled_buttons() const { return disabled_mask_; }
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
+#include <QListWidget>
 #include <QRadioButton>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
@@ -17,6 +18,7 @@
 #include "protocol/zt_hub.h"
 #include "tests/connect/scripted_dialogs.h"
 #include "ui/about_dialog.h"
+#include "ui/config_class_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_dialogs.h"
@@ -62,6 +64,7 @@ private slots:
     void security_prompt_answers();
     void task_dialog_ok_follows_the_chosen_radio();
     void progress_window_cancel_and_end();
+    void category_choice_greys_what_not_every_unit_offers();
     void about_box_toggles_the_licence();
     void settings_write_failure_is_reported();
     void file_filters_in_qt_form();
@@ -175,6 +178,30 @@ void DialogTest::progress_window_cancel_and_end()
     d.reject(); // Cancel after the end closes
     QVERIFY(!d.isVisible());
     QCOMPARE(cancels, 1);
+}
+
+void DialogTest::category_choice_greys_what_not_every_unit_offers()
+{
+    CConfigClassDialog d({{true, 3, "Network"}, {false, 5, "Logs"}, {true, 1, "alarms"}});
+    d.show();
+    QListWidget* list = d.list();
+    QStringList names;
+    for (int i = 0; i < list->count(); ++i)
+        names << list->item(i)->text();
+    QCOMPARE(names, (QStringList{"alarms", "Logs", "Network"}));
+    QListWidgetItem* logs = list->item(1);
+    QVERIFY(!(logs->flags() & (Qt::ItemIsEnabled | Qt::ItemIsUserCheckable))); // grey, cannot be ticked
+    QVERIFY(!d.deselect_all_button()->isEnabled());
+
+    d.select_all_button()->click();
+    QCOMPARE(logs->checkState(), Qt::Unchecked);
+    QVERIFY(!d.select_all_button()->isEnabled());
+    QVERIFY(d.deselect_all_button()->isEnabled());
+    list->item(2)->setCheckState(Qt::Unchecked);
+    QVERIFY(d.select_all_button()->isEnabled());
+    list->item(2)->setCheckState(Qt::Checked);
+    d.accept();
+    QCOMPARE(d.chosen(), (std::vector<std::uint32_t>{3, 1})); // from the last row to the first
 }
 
 void DialogTest::about_box_toggles_the_licence()

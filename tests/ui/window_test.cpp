@@ -195,7 +195,6 @@ void WindowTest::button_states_after_add_and_with_taps_selected()
     QVERIFY(!w.command_button(cmd_add)->isEnabled());
     QVERIFY(!w.command_button(cmd_discover)->isEnabled()); // discovery off in the settings
 
-    w.set_command_handler([](int) {});
     w.item_of(*unit(1).taps.front())->setCheckState(0, Qt::Checked);
     for (int id : {cmd_select_class, cmd_restart_selected, cmd_update_firmware})
         QVERIFY2(w.command_button(id)->isEnabled(), QByteArray::number(id));

@@ -1,0 +1,401 @@
+// The batch commands of the main window against simulated units, through
+// the real dialogs: a firmware update from its button, file drops on the
+// action buttons, and a unit's context menu. The process runs in a network
+// namespace of its own, so the units' addresses (::1 too) are nobody else's.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+
+#include "simulator/hubsim.h"
+#include "tests/operations/firmware_images.h"
+#include "transport/conn_sess.h"
+#include "ui/custom_tree_ctrl.h"
+#include "ui/main_dialog.h"
+#include "ui/qt_dialogs.h"
+#include "ui/qt_window_bridge.h"
+#include "ui/settings_store_qt.h"
+#include "ui/task_dialog.h"
+
+using namespace talvor;
+
+namespace {
+
+// The real Qt dialogs, except that files and passwords come from the test.
+class test_dialogs final : public dialogs {
+public:
+    qt_dialogs real;
+    std::optional<std::filesystem::path> file;
+
+    task_dialog_answer task_dialog(const task_dialog_request& r) override { return real.task_dialog(r); }
+    std::optional<std::string> ask_password(const password_request&) override { return std::string("pw"); }
+    std::optional<std::filesystem::path> choose_file(const file_request&) override { return file; }
+    std::optional<std::filesystem::path> choose_folder(const folder_request&) override { return std::nullopt; }
+    int show_progress(const progress_request& r) override { return real.show_progress(r); }
+    std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& r) override
+    {
+        return real.choose_categories(r);
+    }
+};
+
+struct seen_dialog {
+    QString title, instruction, content;
+};
+
+// Acts on every modal task dialog as it opens: the next scripted step, or
+// else closes it as Cancel would. Every dialog is noted.
+class modal_driver : public QObject {
+public:
+    std::deque<std::function<void(CTaskDialog&)>> steps;
+    std::vector<seen_dialog> seen;
+
+    modal_driver()
+    {
+        connect(&timer_, &QTimer::timeout, this, &modal_driver::poll);
+        timer_.start(10);
+    }
+
+private:
+    void poll()
+    {
+        auto* d = qobject_cast<CTaskDialog*>(QApplication::activeModalWidget());
+        if (!d || d == last_.data() || !d->isVisible())
+            return;
+        last_ = d;
+        seen.push_back({d->windowTitle(), d->main_instruction()->text(), d->content()->text()});
+        if (!steps.empty()) {
+            auto step = std::move(steps.front());
+            steps.pop_front();
+            step(*d);
+        }
+        // Unscripted, or a step that failed before it closed its dialog.
+        if (last_ && last_->isVisible())
+            last_->done(IDCANCEL);
+    }
+
+    QTimer timer_;
+    QPointer<CTaskDialog> last_;
+};
+
+// QDesktopServices hands the URLs of these schemes here instead of to a browser.
+class url_catcher : public QObject {
+    Q_OBJECT
+public:
+    QStringList urls;
+public slots:
+    void open(const QUrl& url) { urls << url.toString(); }
+};
+
+std::string unit_json(const std::string& name, const std::string& kind, const std::string& address,
+                      std::uint32_t caps, const std::string& extra = "")
+{
+    return R"({"name":")" + name + R"(","kind":")" + kind + R"(","address":")" + address +
+           R"(","password":"pw","gen_conf":{"system":"622","ser":")" + name +
+           R"(","fw_v_net":"v0.60.0","capabilities":)" + std::to_string(caps) + "}" + extra + "}";
+}
+
+// The confirmation's word, from its content text.
+QString word_to_choose(const CTaskDialog& d)
+{
+    static const QRegularExpression quoted(QStringLiteral("^Select \"([A-Za-z]+)\" if you are sure"));
+    return quoted.match(d.content()->text()).captured(1);
+}
+
+QAbstractButton* radio_with(const CTaskDialog& d, const QString& text, bool want)
+{
+    for (int id = 2000; id < 2008; ++id)
+        if (QAbstractButton* rb = d.radio(id); rb && (rb->text() == text) == want)
+            return rb;
+    return nullptr;
+}
+
+void drop(QWidget* target, const QStringList& paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& p : paths)
+        urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &dropped);
+}
+
+} // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void firmware_update_from_the_button_with_one_unit_failing();
+    void drops_on_the_action_buttons_data();
+    void drops_on_the_action_buttons();
+    void unit_menu_opens_the_browser_and_trusts_certificates();
+
+private:
+    // Serves the units, adds them, waits until all are shown and checks them.
+    void serve(const std::vector<std::string>& units, bool check = true);
+    CHubDevice& unit(const std::string& address);
+    QString write(const QString& name, const std::string& bytes);
+
+    QTemporaryDir dir_;
+    std::unique_ptr<sim::fleet_server> fleet_;
+    std::unique_ptr<qt_window_bridge> bridge_;
+    std::unique_ptr<test_dialogs> ui_;
+    std::unique_ptr<AppSettings> settings_;
+    std::unique_ptr<qt_settings_store> store_;
+    std::unique_ptr<CMainDialog> window_;
+    std::unique_ptr<modal_driver> driver_;
+};
+
+void CommandsTest::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    set_trusted_folder(dir_.filePath(QStringLiteral("trusted")).toStdString());
+}
+
+void CommandsTest::cleanup()
+{
+    window_.reset();
+    driver_.reset();
+    store_.reset();
+    bridge_.reset();
+    fleet_.reset();
+}
+
+void CommandsTest::serve(const std::vector<std::string>& units, bool check)
+{
+    std::string list;
+    for (const auto& u : units)
+        list += (list.empty() ? "" : ",") + u;
+    fleet_ = std::make_unique<sim::fleet_server>(R"({"discovery":"off","units":[)" + list + "]}",
+                                                 dir_.filePath(QStringLiteral("sim")).toStdString());
+    bridge_ = std::make_unique<qt_window_bridge>();
+    ui_ = std::make_unique<test_dialogs>();
+    settings_ = std::make_unique<AppSettings>();
+    settings_->tls_checks = 0; // no security question
+    store_ = std::make_unique<qt_settings_store>(dir_.filePath(QStringLiteral("settings.ini")).toStdString());
+    window_ = std::make_unique<CMainDialog>(*bridge_, *ui_, *settings_, *store_);
+    ui_->real.set_parent(window_.get());
+    window_->show();
+    driver_ = std::make_unique<modal_driver>();
+    for (const auto& line : fleet_->describe()) {
+        // "NAME ADDRESS KIND"
+        const auto a = line.find(' ') + 1;
+        QCOMPARE(window_->manager().add_device(line.substr(a, line.rfind(' ') - a)), add_result::added);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(window_->manager().idle(), 30000);
+    QCOMPARE(window_->manager().group().units().size(), units.size());
+    if (check)
+        for (const auto& u : window_->manager().group().units())
+            window_->item_of(*u)->setCheckState(0, Qt::Checked);
+}
+
+CHubDevice& CommandsTest::unit(const std::string& address)
+{
+    for (const auto& u : window_->manager().group().units())
+        if (u->address_string() == address)
+            return *u;
+    qFatal("unit %s not listed", address.c_str());
+}
+
+QString CommandsTest::write(const QString& name, const std::string& bytes)
+{
+    const QString path = dir_.filePath(name);
+    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+    return path;
+}
+
+void CommandsTest::firmware_update_from_the_button_with_one_unit_failing()
+{
+    // "steady" never answers its upload, so the batch runs until cancelled.
+    serve({unit_json("steady", "http", "127.80.0.1", cap_progress, R"(,"faults":{"stall":["fw_net_file.action"]})"),
+           unit_json("failing", "http", "127.80.0.2", cap_progress,
+                     R"(,"faults":{"fail":{"fw_net_file.action":500}})")});
+    ui_->file = write(QStringLiteral("hub.bin"), test::hub_image(300)).toStdString();
+    unit_manager& m = window_->manager();
+    bool confirmed = false, progress_done = false;
+
+    driver_->steps.push_back([&](CTaskDialog& d) {
+        QCOMPARE(d.windowTitle(), QStringLiteral("Update Firmware"));
+        QPushButton* ok = d.button(IDOK);
+        QVERIFY(!ok->isEnabled()); // the preselected word is never the right one
+        const QString word = word_to_choose(d);
+        QVERIFY(radio_with(d, word, true));
+        radio_with(d, word, false)->click();
+        QVERIFY(!ok->isEnabled());
+        radio_with(d, word, true)->click();
+        QVERIFY(ok->isEnabled());
+        radio_with(d, word, false)->click();
+        QVERIFY(!ok->isEnabled());
+        radio_with(d, word, true)->click();
+        ok->click();
+        confirmed = true;
+    });
+    driver_->steps.push_back([&](CTaskDialog& d) {
+        QCOMPARE(d.main_instruction()->text(), QStringLiteral("Updating firmware on selected device(s)"));
+        QPushButton* ok = d.button(IDOK);
+        QPushButton* cancel = d.button(IDCANCEL);
+        QVERIFY(QTest::qWaitFor([&] { return d.progress_error(); }, 20000)); // "failing" has reported
+        QCOMPARE(m.busy().size(), std::size_t(1));
+        QVERIFY(!ok->isEnabled() && !cancel->isEnabled());
+        d.reject(); // Cancel while it is disabled does nothing
+        QVERIFY(d.isVisible());
+        d.verification()->click();
+        QVERIFY(cancel->isEnabled());
+        d.verification()->click();
+        QVERIFY(!cancel->isEnabled());
+        d.verification()->click();
+        cancel->click(); // asks every unit to cancel; the window stays
+        QVERIFY(d.isVisible());
+        QVERIFY(QTest::qWaitFor([&] { return ok->isEnabled(); }, 20000));
+        QCOMPARE(d.progress(), 100);
+        QVERIFY(d.progress_error());
+        QVERIFY(!cancel->isEnabled());
+        QVERIFY(m.busy().empty());
+        ok->click();
+        progress_done = !d.isVisible();
+    });
+    QTest::mouseClick(window_->command_button(cmd_update_firmware), Qt::LeftButton);
+    QVERIFY(confirmed);
+    QVERIFY(progress_done);
+    QCOMPARE(driver_->seen.size(), std::size_t(2));
+}
+
+void CommandsTest::drops_on_the_action_buttons_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("instruction");
+    QTest::addColumn<QString>("content");
+    const QString multiple = QStringLiteral("Multiple files not supported");
+    QTest::newRow("two firmware files") << int(cmd_update_firmware) << QStringList{"a.bin", "b.bin"}
+                                        << "Firmware Update" << multiple << "Only a single firmware file can be used !";
+    QTest::newRow("two configurations") << int(cmd_upload_configuration) << QStringList{"a.cfg", "b.cfg"}
+                                        << "Upload Configuration" << multiple
+                                        << "Only a single configuration file can be used !";
+    QTest::newRow("two customizations") << int(cmd_upload_customization) << QStringList{"a.cst", "b.cst"}
+                                        << "Upload Customization" << multiple
+                                        << "Only a single customization file can be used !";
+    QTest::newRow("two certificates") << int(cmd_upload_certificate) << QStringList{"a.pem", "b.pem"}
+                                      << "Upload User Certificate" << multiple
+                                      << "Only a single certificate file can be used !";
+    QTest::newRow("a CT type table in capitals") << int(cmd_upload_configuration) << QStringList{"TABLE.CSV"}
+                                                 << "Upload CT Type Table" << "" << "CT type file is invalid !";
+    QTest::newRow("a configuration") << int(cmd_upload_configuration) << QStringList{"site.cfg"}
+                                     << "Upload Configuration" << "\"Talvor System\" Configuration File"
+                                     << "Configuration file version is invalid !";
+}
+
+void CommandsTest::drops_on_the_action_buttons()
+{
+    QFETCH(int, button);
+    QFETCH(QStringList, files);
+    QFETCH(QString, title);
+    QFETCH(QString, instruction);
+    QFETCH(QString, content);
+    serve({unit_json("north", "http", "127.80.0.1", cap_config | cap_customisation | cap_certificates)});
+    QStringList paths;
+    for (const QString& f : files)
+        paths << write(f, "not what it claims to be\n");
+    drop(window_->command_button(button), paths);
+    QCOMPARE(driver_->seen.size(), std::size_t(1));
+    QCOMPARE(driver_->seen[0].title, title);
+    if (!instruction.isEmpty())
+        QCOMPARE(driver_->seen[0].instruction, instruction);
+    QCOMPARE(driver_->seen[0].content, content);
+}
+
+void CommandsTest::unit_menu_opens_the_browser_and_trusts_certificates()
+{
+    serve({unit_json("secure", "wss", "127.80.0.3", 0), unit_json("six", "http", "::1", 0)}, false);
+    url_catcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    auto actions = [&](const std::string& address) {
+        std::unique_ptr<QMenu> menu = window_->unit_menu(unit(address));
+        const QList<QAction*> list = menu->actions();
+        menu.release()->deleteLater();
+        return list;
+    };
+
+    const QList<QAction*> secure = actions("127.80.0.3");
+    QCOMPARE(secure[0]->text(), QStringLiteral("Open in browser"));
+    QCOMPARE(secure[1]->text(), QStringLiteral("Trust Certificate"));
+    QVERIFY(secure[0]->isEnabled() && secure[1]->isEnabled());
+    secure[0]->trigger();
+    secure[1]->trigger();
+    const QList<QAction*> six = actions("::1");
+    QVERIFY(six[0]->isEnabled());
+    QVERIFY(!six[1]->isEnabled()); // plain HTTP presents no certificate
+    six[0]->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+
+    QCOMPARE(catcher.urls, (QStringList{"https://127.80.0.3", "http://[::1]"}));
+    QVERIFY(driver_->seen.empty()); // no "Certificate Import Failed"
+    QVERIFY(!QDir(dir_.filePath(QStringLiteral("trusted"))).isEmpty());
+}
+
+namespace {
+
+// A network namespace for the whole process, with its loopback up; before
+// any thread starts, so that every thread lives there.
+bool isolate_process()
+{
+    if (::unshare(CLONE_NEWNET) != 0)
+        return false;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strcpy(ifr.ifr_name, "lo");
+    bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
+    up = up && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return up;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!isolate_process()) {
+        std::fprintf(stderr, "ui_commands_tests: cannot make a network namespace (needs root): %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    CommandsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "commands_test.moc"
