@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# PNG pictures of the main window on the demo fleet, the password prompt and
-# the settings dialog, taken under Xvfb. Prints the folder they are in
-# (the first argument, or a new temporary folder).
+# PNG pictures of the main window on the demo fleet, the prompts, the
+# settings dialog, the category choice and a firmware update of the demo
+# hubs (word confirmation, progress window), taken under Xvfb. Prints the
+# folder they are in (the first argument, or a new temporary folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 TARGETS="talvor-hubsim talvor-screenshots" bash scripts/build.sh >/dev/null

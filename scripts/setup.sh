@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev libboost1.81-dev libssl-dev libjsmn-dev libgtest-dev
   xvfb xauth fonts-dejavu-core iproute2 openssl curl ccache
+  dpkg-dev file  # the Debian package: cpack finds its library dependencies with these
 )
 
 missing=()
