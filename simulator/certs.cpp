@@ -33,6 +33,14 @@ key_ptr new_key()
     return k;
 }
 
+// What older units still present: a key too small for today's defaults.
+key_ptr new_legacy_key()
+{
+    key_ptr k(EVP_RSA_gen(1024));
+    check(k != nullptr, "legacy key");
+    return k;
+}
+
 std::atomic<long> serial_counter{1};
 
 void add_ext(X509* cert, X509* issuer, int nid, const std::string& value)
@@ -53,6 +61,8 @@ struct cert_plan {
     long not_after_s;
     bool ca = false;
     std::string ext_key_usage;
+    std::string key_usage = "critical,digitalSignature,keyAgreement";
+    const EVP_MD* digest = EVP_sha256();
 };
 
 x509_ptr make_cert(const cert_plan& p, EVP_PKEY* subject_key, X509* issuer, EVP_PKEY* issuer_key)
@@ -76,7 +86,7 @@ x509_ptr make_cert(const cert_plan& p, EVP_PKEY* subject_key, X509* issuer, EVP_
         add_ext(cert.get(), signer, NID_key_usage, "critical,keyCertSign,cRLSign");
     } else {
         add_ext(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE");
-        add_ext(cert.get(), signer, NID_key_usage, "critical,digitalSignature,keyAgreement");
+        add_ext(cert.get(), signer, NID_key_usage, p.key_usage);
         add_ext(cert.get(), signer, NID_ext_key_usage, p.ext_key_usage);
     }
     add_ext(cert.get(), signer, NID_subject_key_identifier, "hash");
@@ -84,7 +94,7 @@ x509_ptr make_cert(const cert_plan& p, EVP_PKEY* subject_key, X509* issuer, EVP_
         add_ext(cert.get(), signer, NID_authority_key_identifier, "keyid:always");
     if (!p.alt_names.empty())
         add_ext(cert.get(), signer, NID_subject_alt_name, p.alt_names);
-    check(X509_sign(cert.get(), issuer_key, EVP_sha256()) > 0, "sign");
+    check(X509_sign(cert.get(), issuer_key, p.digest) > 0, "sign");
     return cert;
 }
 
@@ -171,9 +181,13 @@ std::string test_ca::cert_pem() const
 
 issued_cert test_ca::issue(const std::string& address, cert_kind kind)
 {
-    key_ptr key = new_key();
+    key_ptr key = kind == cert_kind::legacy ? new_legacy_key() : new_key();
     cert_plan p{address, "IP:" + address, -day, 365 * day, false, "serverAuth"};
     switch (kind) {
+    case cert_kind::legacy:
+        p.key_usage = "critical,digitalSignature,keyEncipherment";
+        p.digest = EVP_sha1();
+        break;
     case cert_kind::valid:
     case cert_kind::self_signed:
         break;

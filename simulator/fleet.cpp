@@ -316,7 +316,8 @@ unit_config parse_unit(const json::value& v, std::size_t n)
     static const std::pair<const char*, cert_kind> certs[] = {
         {"valid", cert_kind::valid},         {"wrong_name", cert_kind::wrong_name},
         {"expired", cert_kind::expired},     {"not_yet_valid", cert_kind::not_yet_valid},
-        {"wrong_usage", cert_kind::wrong_usage}, {"self_signed", cert_kind::self_signed}};
+        {"wrong_usage", cert_kind::wrong_usage}, {"self_signed", cert_kind::self_signed},
+        {"legacy", cert_kind::legacy}};
     bool known = false;
     for (auto& [text, k] : certs)
         if (cert == text) {
@@ -325,6 +326,17 @@ unit_config parse_unit(const json::value& v, std::size_t n)
         }
     if (!known)
         fail(where, "unknown \"cert\" \"" + cert + "\"");
+    static const std::pair<const char*, int> versions[] = {
+        {"", 0}, {"1.0", 0x0301}, {"1.1", 0x0302}, {"1.2", 0x0303}, {"1.3", 0x0304}};
+    const std::string tls_max = get_text(*o, "tls_max", where, "");
+    known = false;
+    for (auto& [text, v] : versions)
+        if (tls_max == text) {
+            u.tls_max = v;
+            known = true;
+        }
+    if (!known)
+        fail(where, "unknown \"tls_max\" \"" + tls_max + "\"");
 
     u.progress = get_progress(*o, "progress", where, {{1, 0}, {1, 40}, {1, 80}, {3, 100}});
     u.progress_fail = get_progress(*o, "progress_fail", where, {{1, 0}, {1, 40}, {2, 40}});

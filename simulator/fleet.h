@@ -12,7 +12,7 @@
 namespace talvor::sim {
 
 enum class unit_kind { http, wss };
-enum class cert_kind { valid, wrong_name, expired, not_yet_valid, wrong_usage, self_signed };
+enum class cert_kind { valid, wrong_name, expired, not_yet_valid, wrong_usage, self_signed, legacy };
 enum class discovery_mode { unit, wildcard, off };
 
 struct discovery_reply {
@@ -41,6 +41,7 @@ struct unit_config {
     std::string gen_conf, conf, tap_details, config_cats, config_file; // served texts
     std::map<int, std::uint16_t> registers;
     cert_kind cert = cert_kind::valid;
+    int tls_max = 0; // highest TLS version served (OpenSSL's TLS1_x_VERSION); 0: the library's
     std::vector<std::pair<int, int>> progress;      // (status, prog) per poll after an upload
     std::vector<std::pair<int, int>> progress_fail; // used with the progress_fail fault
     boost::json::object faults;

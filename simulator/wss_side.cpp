@@ -168,11 +168,18 @@ private:
     }
 };
 
-std::shared_ptr<ssl::context> make_tls(const std::string& where, const issued_cert& cert)
+std::shared_ptr<ssl::context> make_tls(const std::string& where, const unit_config& cfg, const issued_cert& cert)
 {
     auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
     SSL_CTX* native = tls->native_handle();
-    SSL_CTX_set_min_proto_version(native, TLS1_2_VERSION);
+    const bool old_protocol = cfg.tls_max != 0 && cfg.tls_max < TLS1_2_VERSION;
+    SSL_CTX_set_min_proto_version(native, old_protocol ? TLS1_VERSION : TLS1_2_VERSION);
+    if (cfg.tls_max != 0)
+        SSL_CTX_set_max_proto_version(native, cfg.tls_max);
+    // OpenSSL refuses small keys, SHA-1 and TLS below 1.2 at its default
+    // level; only the units that stand for older ones get level 0.
+    if (old_protocol || cfg.cert == cert_kind::legacy)
+        SSL_CTX_set_security_level(native, 0);
     const auto* c = reinterpret_cast<const unsigned char*>(cert.cert_der.data());
     const auto* k = reinterpret_cast<const unsigned char*>(cert.key_der.data());
     EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &k, static_cast<long>(cert.key_der.size()));
@@ -197,14 +204,14 @@ void listen_wss(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<s
     };
     auto served = std::make_shared<served_tls>();
     std::tie(served->generation, std::ignore) = u->served_cert();
-    served->tls = make_tls(where, u->served_cert().second);
+    served->tls = make_tls(where, u->cfg, u->served_cert().second);
     start_acceptor(ioc, where, u->cfg.address, 443, [u, ctx, served, where](tcp::socket s) {
         if (u->down())
             return; // restarting: the connection is closed at once
         auto [generation, cert] = u->served_cert();
         if (generation != served->generation) {
             try {
-                served->tls = make_tls(where, cert);
+                served->tls = make_tls(where, u->cfg, cert);
             } catch (const std::exception&) {
                 // keeps presenting the previous certificate
             }

@@ -1,5 +1,7 @@
 #include "transport/tls_checks.h"
 
+#include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -76,6 +78,12 @@ SSL_CTX* build_unit_tls_context(const std::vector<std::string>& trusted_files)
         X509_STORE_load_file(store, file.c_str()); // an unreadable file trusts nothing
     X509_STORE_set_flags(store, X509_V_FLAG_PARTIAL_CHAIN);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, record_failure);
+    // Older units in the field have small keys, SHA-1 signatures or only
+    // TLS 1.0; OpenSSL's default level fails their handshake outright. The
+    // handshake is let through and legacy_problems names the weakness, so
+    // that the user's check level decides as for any other problem.
+    SSL_CTX_set_security_level(ctx, 0);
+    SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
     return ctx;
 }
 
@@ -118,6 +126,70 @@ SSL_CTX* make_unit_tls_context()
     // The caller owns one reference; the cache keeps its own.
     SSL_CTX_up_ref(cached);
     return cached;
+}
+
+namespace {
+
+bool weak_key(X509* cert)
+{
+    // 2048-bit RSA gives 112 bits; smaller RSA, DSA and curves give less.
+    EVP_PKEY* key = X509_get0_pubkey(cert);
+    return !key || EVP_PKEY_get_security_bits(key) < 112;
+}
+
+bool weak_digest(int digest)
+{
+    return digest == NID_md5 || digest == NID_sha1 || digest == NID_md5_sha1 || digest == NID_md4 ||
+           digest == NID_md2;
+}
+
+bool weak_signature(X509* cert)
+{
+    int digest = NID_undef;
+    if (X509_get_signature_info(cert, &digest, nullptr, nullptr, nullptr) != 1)
+        return false; // a signature OpenSSL cannot read failed verification already
+    return weak_digest(digest);
+}
+
+// What level 0 lets through in the handshake itself: old protocols, short
+// ciphers, small key-exchange groups and a SHA-1 signed key exchange.
+bool weak_connection(SSL* ssl)
+{
+    if (SSL_version(ssl) < TLS1_2_VERSION)
+        return true;
+    if (const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl); cipher && SSL_CIPHER_get_bits(cipher, nullptr) < 112)
+        return true;
+    EVP_PKEY* exchange = nullptr;
+    if (SSL_get_peer_tmp_key(ssl, &exchange) == 1) {
+        const bool small = EVP_PKEY_get_security_bits(exchange) < 112;
+        EVP_PKEY_free(exchange);
+        if (small)
+            return true;
+    }
+    int digest = NID_undef;
+    return SSL_get_peer_signature_nid(ssl, &digest) == 1 && weak_digest(digest);
+}
+
+} // namespace
+
+std::uint32_t legacy_problems(SSL* ssl)
+{
+    if (weak_connection(ssl))
+        return problem_invalid;
+    STACK_OF(X509)* chain = SSL_get0_verified_chain(ssl);
+    if (!chain)
+        chain = SSL_get_peer_cert_chain(ssl);
+    const int n = chain ? sk_X509_num(chain) : 0;
+    for (int i = 0; i < n; ++i) {
+        X509* cert = sk_X509_value(chain, i);
+        if (weak_key(cert))
+            return problem_invalid;
+        // The anchor's signature on itself vouches for nothing.
+        const bool anchor = i > 0 && i == n - 1 && X509_check_issued(cert, cert) == X509_V_OK;
+        if (!anchor && weak_signature(cert))
+            return problem_invalid;
+    }
+    return 0;
 }
 
 bool prepare_unit_tls(SSL* ssl, const ip_address& address, std::uint32_t* found)

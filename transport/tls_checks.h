@@ -27,6 +27,11 @@ SSL_CTX* make_unit_tls_context();
 // certificate, and failures are ORed into `*found` (which must outlive it).
 bool prepare_unit_tls(SSL* ssl, const ip_address& address, std::uint32_t* found);
 
+// After a completed handshake: problem_invalid when the connection or the
+// unit's chain is of an older kind (TLS below 1.2, a key weaker than 2048-bit
+// RSA, an MD5 or SHA-1 signature), else 0.
+std::uint32_t legacy_problems(SSL* ssl);
+
 // PEM files of the trusted-units folder.
 std::vector<std::string> trusted_pem_files();
 

@@ -104,6 +104,7 @@ struct ws_socket::impl {
             return tcode::cancelled;
         if (end == step_end::timed_out || ec)
             return tcode::send_error;
+        found |= legacy_problems(ws->next_layer().native_handle());
         const std::uint32_t open_problems = found & ~(accepted & relaxable);
         if (open_problems & problem_other)
             return tcode::send_error;

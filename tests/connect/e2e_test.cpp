@@ -177,6 +177,36 @@ TEST_F(e2e_test, a_websocket_unit_with_an_untrusted_certificate_asks_then_connec
     EXPECT_EQ(manager->group().units()[0]->hub->protocol_kind(), protocol_wss);
 }
 
+TEST_F(e2e_test, an_older_unit_connects_at_none_and_asks_at_standard_for_its_invalid_certificate)
+{
+    // 1024-bit RSA, SHA-1 and TLS 1.0 only; the authority is trusted, so
+    // the weakness is the only problem left.
+    const std::string old_unit = R"("kind":"wss","cert":"legacy","tls_max":"1.0")";
+    serve(R"({"name":"none",)" + old_unit + R"(,"address":"127.7.37.1"},
+             {"name":"standard",)" + old_unit + R"(,"address":"127.7.37.2"})");
+    const std::string ca = fleet->ca_cert_der();
+    ASSERT_EQ(trust_certificate({reinterpret_cast<const std::uint8_t*>(ca.data()), ca.size()}), 0);
+
+    settings.tls_checks = 0;
+    ui.passwords = {"password"};
+    manager->add_device("127.7.37.1");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(ui.security_prompts(), 0u);
+    ASSERT_EQ(listener.ready.size(), 1u)
+        << (listener.removed.empty() ? "" : failure_text(listener.removed[0].reason));
+
+    settings.tls_checks = 1;
+    ui.task_answers.push_back(scripted_dialogs::security(false, false));
+    manager->add_device("127.7.37.2");
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(ui.security_prompts(), 1u);
+    EXPECT_NE(ui.tasks[0].content.find("Certificate is invalid"), std::string::npos);
+    EXPECT_EQ(ui.tasks[0].content.find("untrusted"), std::string::npos);
+    ASSERT_EQ(listener.removed.size(), 1u);
+    EXPECT_EQ(listener.removed[0].reason, unit_failure::security_refused);
+    EXPECT_EQ(logins("standard"), 0u);
+}
+
 TEST_F(e2e_test, an_address_nobody_answers_is_removed_as_unreachable_or_without_client)
 {
     settings.tls_checks = 0;

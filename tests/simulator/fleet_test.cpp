@@ -34,6 +34,9 @@ TEST(Fleet, BadFleetsAreRefusedWithTheUnitAndMemberNamed)
               std::string::npos);
     EXPECT_NE(error_of(R"({"units":[{"name":"x","kind":"wss","address":"127.3.40.1","cert":"odd"}]})").find("cert"),
               std::string::npos);
+    EXPECT_NE(error_of(R"({"units":[{"name":"x","kind":"wss","address":"127.3.40.1","tls_max":"1.4"}]})")
+                  .find("\"tls_max\" \"1.4\""),
+              std::string::npos);
     EXPECT_NE(error_of(R"({"units":[{"name":"x","kind":"http","address":"127.3.40.1",
                           "taps":[{"bus":1,"address":1,"type":3}],"bus_sizes":[4]}]})")
                   .find("outside"),

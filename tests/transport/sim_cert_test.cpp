@@ -69,27 +69,35 @@ TEST_F(SimulatedUnits, ProbeAnswersTellTheUnitKinds)
 TEST_F(SimulatedUnits, EachCertificateFaultYieldsItsBitsAndAcceptingThemOpens)
 {
     struct fault {
+        const char* name;
         const char* cert;
         std::uint32_t bits;
+        const char* extra = "";
     };
+    // Older units' weaknesses (small key and SHA-1, or TLS below 1.2) count
+    // as an invalid certificate once the handshake has gone through.
     const fault faults[] = {
-        {"valid", 0},
-        {"expired", problem_invalid},
-        {"not_yet_valid", problem_invalid},
-        {"wrong_name", problem_identity},
-        {"wrong_usage", problem_invalid},
-        {"self_signed", problem_untrusted},
+        {"valid", "valid", 0},
+        {"expired", "expired", problem_invalid},
+        {"not_yet_valid", "not_yet_valid", problem_invalid},
+        {"wrong_name", "wrong_name", problem_identity},
+        {"wrong_usage", "wrong_usage", problem_invalid},
+        {"self_signed", "self_signed", problem_untrusted},
+        {"legacy", "legacy", problem_invalid},
+        {"tls10", "valid", problem_invalid, R"(,"tls_max":"1.0")"},
+        {"tls11", "valid", problem_invalid, R"(,"tls_max":"1.1")"},
+        {"tls12", "valid", 0, R"(,"tls_max":"1.2")"},
     };
     std::string units;
     int n = 10;
     for (const auto& f : faults)
-        units += (units.empty() ? "" : ",") +
-                 unit(f.cert, "wss", "127.4.3." + std::to_string(n++), std::string(R"(,"cert":")") + f.cert + "\"");
+        units += (units.empty() ? "" : ",") + unit(f.name, "wss", "127.4.3." + std::to_string(n++),
+                                                   std::string(R"(,"cert":")") + f.cert + "\"" + f.extra);
     start(units);
 
     n = 10;
     for (const auto& f : faults) {
-        SCOPED_TRACE(f.cert);
+        SCOPED_TRACE(f.name);
         auto s = conn_sess::create(test::mapped("127.4.3." + std::to_string(n++)), "Talvor Manager");
         ws_socket ws(s);
         std::uint32_t found = 0;
@@ -99,7 +107,7 @@ TEST_F(SimulatedUnits, EachCertificateFaultYieldsItsBitsAndAcceptingThemOpens)
         }
         ASSERT_EQ(ws.open(f.bits, found), tcode::ok);
         const byte_vector der = ws.server_certificate();
-        EXPECT_EQ(std::string(der.begin(), der.end()), fleet_->unit_cert_der(f.cert));
+        EXPECT_EQ(std::string(der.begin(), der.end()), fleet_->unit_cert_der(f.name));
         ASSERT_EQ(ws.send(bytes(R"({ "_id" : 1, "request" : "auth_salt.action" })")), tcode::ok);
         byte_vector reply;
         bool overflow = false;
