@@ -103,12 +103,13 @@ TEST_F(address_list_test, a_list_adds_every_new_address_and_resets_the_security_
         fake(a);
     manager->group().prompt.security_answer = 1;
     const auto p = file("ok.txt", "127.7.22.1\n127.7.22.2 127.7.22.1\n");
-    ui.passwords = {"secret"};
+    ui.passwords = {"secret", "secret"}; // one prompt, or two when the refreshes do not overlap
     EXPECT_EQ(manager->load_address_list(p), 0);
     EXPECT_EQ(manager->group().prompt.security_answer.load(), -1);
     EXPECT_EQ(listed(), 2u);
     ASSERT_TRUE(settle());
-    EXPECT_EQ(listener.ready.size() + listener.removed.size(), 2u);
+    EXPECT_EQ(listener.ready.size(), 2u);
+    EXPECT_TRUE(listener.removed.empty());
 
     // A missing file and the Add Multiple picker.
     EXPECT_EQ(manager->load_address_list(p.parent_path() / "missing.txt"), -1);

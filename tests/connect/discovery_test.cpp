@@ -103,13 +103,29 @@ public:
     }
 };
 
+// Polls `done` for up to `limit`; false when it never held.
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
 // The responder runs in b while `discovering` runs in a.
 void with_responder(const netns_pair& ns, responder& r, const std::function<void()>& discovering)
 {
-    std::thread unit([&] { run_in_netns(ns.b(), [&] { r.run(); }); });
-    while (!r.ready)
-        std::this_thread::sleep_for(5ms);
-    run_in_netns(ns.a(), discovering);
+    std::thread unit([&] {
+        if (!run_in_netns(ns.b(), [&] { r.run(); }))
+            r.ready = true; // nothing listens: the discovering side finds nobody
+    });
+    if (wait_until([&] { return r.ready.load(); }))
+        run_in_netns(ns.a(), discovering);
+    else
+        ADD_FAILURE() << "the responder never started";
     r.stop = true;
     unit.join();
 }
@@ -260,8 +276,7 @@ TEST(discovery_test, shutting_down_stops_a_running_discovery)
         settings.discover_flags = 1;
         unit_manager manager(bridge, ui, settings, &listener);
         ASSERT_TRUE(manager.discover());
-        while (unit.requests.load() == 0)
-            std::this_thread::sleep_for(5ms);
+        EXPECT_TRUE(wait_until([&] { return unit.requests.load() > 0; })) << "no request reached the unit";
         manager.shut_down();
         stopped_early = !manager.discovery_running();
     });
