@@ -205,7 +205,9 @@ TEST_F(WsSocket, SlowReaderTakesALongMessageAndAStalledOneFails)
         const std::string ip = mode == unit_mode::slow_reader ? "127.4.2.60" : "127.4.2.61";
         wss_unit unit(ip, authority_.issue(cert_options{ip}), mode);
         auto s = conn_sess::create(mapped(ip), "Talvor Manager");
-        s->internals().timeouts.send = std::chrono::milliseconds(100);
+        // The slow reader's pauses add up to over a second, far beyond its
+        // limit; the limit itself leaves room for a loaded machine.
+        s->internals().timeouts.send = std::chrono::milliseconds(mode == unit_mode::slow_reader ? 400 : 100);
         ws_socket ws(s);
         std::uint32_t found = 0;
         ASSERT_EQ(ws.open(0, found), tcode::ok);
