@@ -15,6 +15,9 @@ struct headless_bridge::pending_call {
     window_message message;
     std::intptr_t result = 0;
     bool done = false;
+    // One per call: with hundreds of workers waiting, a shared one woke
+    // them all for every answer.
+    std::condition_variable answered;
 };
 
 class headless_bridge::reply_to_sender final : public message_reply {
@@ -68,7 +71,8 @@ bool headless_bridge::is_shut_down() const
 
 std::intptr_t headless_bridge::send(const window_message& message)
 {
-    pending_call call{message};
+    pending_call call;
+    call.message = message;
     std::unique_lock<std::mutex> g(lock_);
     if (shut_down_ || !target_)
         return refused_answer(message.id);
@@ -80,7 +84,7 @@ std::intptr_t headless_bridge::send(const window_message& message)
     }
     queue_.push_back(item{&call, {}});
     work_.notify_one();
-    answered_.wait(g, [&] { return call.done; });
+    call.answered.wait(g, [&] { return call.done; });
     return call.result;
 }
 
@@ -89,7 +93,8 @@ void headless_bridge::answer(pending_call& call, std::intptr_t result)
     std::lock_guard<std::mutex> g(lock_);
     call.result = result;
     call.done = true;
-    answered_.notify_all();
+    // Under the lock: once it sees `done` the sender may destroy the call.
+    call.answered.notify_one();
 }
 
 void headless_bridge::handle(pending_call& call)
@@ -114,12 +119,12 @@ void headless_bridge::shut_down()
         if (i.call) {
             i.call->result = refused_answer(i.call->message.id);
             i.call->done = true;
+            i.call->answered.notify_one();
         } else {
             keep.push_back(std::move(i));
         }
     }
     queue_.swap(keep);
-    answered_.notify_all();
     work_.notify_all();
 }
 

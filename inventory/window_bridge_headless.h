@@ -51,8 +51,7 @@ private:
     void answer(pending_call& call, std::intptr_t result);
 
     mutable std::mutex lock_;
-    std::condition_variable work_;     // the loop waits here
-    std::condition_variable answered_; // senders wait here
+    std::condition_variable work_; // the loop waits here; senders on their call's own
     std::deque<item> queue_;
     message_target* target_ = nullptr;
     bool shut_down_ = false;

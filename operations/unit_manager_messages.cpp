@@ -71,9 +71,11 @@ bool unit_manager::listed_elsewhere(const CHubDevice& unit) const
 {
     const unit_address me = unit.identity();
     for (const auto& other : group_->units()) {
-        if (other.get() == &unit || busy_.contains(other.get()))
+        // Plain compares first, the set lookup only for a match: this runs
+        // over every unit at every report.
+        if (other.get() == &unit)
             continue;
-        if (other->address == me.address || (me.mac_known() && other->mac == me.mac))
+        if ((other->address == me.address || (me.mac_known() && other->mac == me.mac)) && !busy_.contains(other.get()))
             return true;
     }
     return false;

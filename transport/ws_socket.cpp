@@ -33,6 +33,10 @@ namespace talvor {
 
 namespace {
 
+// Reads start small and grow with the message: most replies are a few
+// hundred bytes, and a 64 KiB first step per request, zeroed, was a good
+// part of the memory of a thousand units refreshing at once.
+constexpr std::size_t first_read_bytes = 2 * 1024;
 constexpr std::size_t read_step_bytes = 64 * 1024;
 // Replies carry up to 16 MiB of payload after their "data:" prefix; longer
 // messages are still read to their end (and dropped) up to this bound.
@@ -234,7 +238,7 @@ int ws_socket::receive(byte_vector& message, std::size_t capacity, bool& overflo
         std::size_t size;
         const std::size_t kept = message.size();
         if (room > 0) {
-            size = std::min(room, read_step_bytes);
+            size = std::min(room, std::clamp(kept, first_read_bytes, read_step_bytes));
             message.resize(kept + size);
             into = message.data() + kept;
         } else {

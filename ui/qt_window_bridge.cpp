@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <condition_variable>
 
 namespace talvor {
 
@@ -11,6 +12,9 @@ struct qt_window_bridge::pending_call {
     std::intptr_t result = 0;
     bool done = false;
     bool running = false; // its handler has started
+    // One per call: with hundreds of workers waiting, a shared one woke
+    // them all for every answer.
+    std::condition_variable answered;
 };
 
 class qt_window_bridge::reply_to_sender final : public message_reply {
@@ -87,7 +91,7 @@ std::intptr_t qt_window_bridge::send(const window_message& message)
     waiting_.push_back(call);
     inbox_.push_back(call);
     QMetaObject::invokeMethod(context_.get(), "drain", Qt::QueuedConnection);
-    answered_.wait(g, [&] { return call->done; });
+    call->answered.wait(g, [&] { return call->done; });
     return call->result;
 }
 
@@ -98,10 +102,14 @@ void qt_window_bridge::answer(pending_call& call, std::intptr_t result)
         return;
     call.result = result;
     call.done = true;
-    waiting_.erase(std::remove_if(waiting_.begin(), waiting_.end(),
-                                  [&](const std::shared_ptr<pending_call>& c) { return c.get() == &call; }),
-                   waiting_.end());
-    answered_.notify_all();
+    const auto it = std::find_if(waiting_.begin(), waiting_.end(),
+                                 [&](const std::shared_ptr<pending_call>& c) { return c.get() == &call; });
+    if (it != waiting_.end()) {
+        // Order does not matter here: fill the hole with the last one.
+        std::swap(*it, waiting_.back());
+        waiting_.pop_back();
+    }
+    call.answered.notify_one();
 }
 
 void qt_window_bridge::drain()
@@ -148,10 +156,10 @@ void qt_window_bridge::shut_down()
         }
         call->result = refused_answer(call->message.id);
         call->done = true;
+        call->answered.notify_one();
     }
     waiting_.swap(running);
     inbox_.clear();
-    answered_.notify_all();
 }
 
 } // namespace talvor

@@ -3,7 +3,6 @@
 // invocation on the UI thread, and the worker waits for its answer.
 #include <QObject>
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -56,7 +55,6 @@ private:
     void answer(pending_call& call, std::intptr_t result);
 
     mutable std::mutex lock_;
-    std::condition_variable answered_;
     std::vector<std::shared_ptr<pending_call>> waiting_; // not yet answered
     std::deque<std::shared_ptr<pending_call>> inbox_;   // not yet started
     message_target* target_ = nullptr;

@@ -1,16 +1,30 @@
-// Refreshes one simulated unit, then 256 (half HTTP, half WebSocket), through
-// the same core and headless bridge as talvorctl, and prints both wall times,
-// their ratio, the password prompts asked and the peak memory.
+// Refreshes simulated fleets through the same core and headless bridge as
+// talvorctl and prints, per fleet size and per form of the password prompt
+// (answered at once, or after 300 ms as a person types): wall time, the
+// core's and the simulator's CPU time apart, password prompts, peak memory
+// and memory per unit beyond the first.
+//
+// The simulator and every refresh run in processes of their own, so that
+// CPU time and peak memory are each side's alone and a run's peak is not
+// that of an earlier, larger one.
+//
+//   refresh_bench [ROUNDS]       median of ROUNDS rounds (default 3)
+//   BENCH_UNITS=256,1024         fleet sizes besides the single unit
+//   BENCH_KIND=mixed|http|wss    one series only (default: mixed, then wss)
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include <unistd.h>
-
+#include "bench/support/figures.h"
 #include "cli/run_report.h"
 #include "inventory/dialogs.h"
 #include "inventory/window_bridge_headless.h"
@@ -23,53 +37,43 @@ namespace {
 
 class counting_dialogs final : public dialogs {
 public:
+    explicit counting_dialogs(int typing) : typing_ms(typing) {}
     int password_prompts = 0;
-    int other_dialogs = 0;
+    int typing_ms;
     task_dialog_answer task_dialog(const task_dialog_request& r) override
     {
         task_dialog_answer a;
+        a.button = IDOK;
         if (!r.verification_text.empty() && (r.buttons & button_yes)) {
             a.button = IDYES; // yes to all
             a.verification_checked = true;
-        } else {
-            ++other_dialogs;
-            a.button = IDOK;
         }
         return a;
     }
-    // A person takes a moment to type; units that ask meanwhile share the answer.
     std::optional<std::string> ask_password(const password_request&) override
     {
         ++password_prompts;
         std::this_thread::sleep_for(std::chrono::milliseconds(typing_ms));
         return std::string("bench-pw");
     }
-    int typing_ms = 300;
     std::optional<std::filesystem::path> choose_file(const file_request&) override { return std::nullopt; }
     std::optional<std::filesystem::path> choose_folder(const folder_request&) override { return std::nullopt; }
     int show_progress(const progress_request&) override { return IDCANCEL; }
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request&) override { return std::nullopt; }
 };
 
-// BENCH_KIND=http or wss makes every unit of that kind; mixed otherwise.
-std::string kind_of(int i)
-{
-    const char* only = std::getenv("BENCH_KIND");
-    if (only && (std::string(only) == "http" || std::string(only) == "wss"))
-        return only;
-    return i % 2 ? "wss" : "http";
-}
+std::string address_of(int a) { return "127.9." + std::to_string(a / 250) + "." + std::to_string(a % 250 + 1); }
 
-std::string fleet_json(int count)
+std::string fleet_json(int count, const std::string& kind)
 {
     std::string s = R"({"threads": 2, "units": [)";
     for (int i = 0; i < count; ++i) {
         const int a = i + 1;
-        const std::string addr = "127.9." + std::to_string(a / 250) + "." + std::to_string(a % 250 + 1);
         char mac[32];
         std::snprintf(mac, sizeof mac, "00:1a:7e:09:%02x:%02x", a >> 8, a & 255);
-        s += (i ? "," : "") + std::string(R"({"name": "u)") + std::to_string(a) + R"(", "kind": ")" +
-             kind_of(i) + R"(", "address": ")" + addr + R"(", "password": "bench-pw", )" +
+        const std::string k = kind == "mixed" ? (i % 2 ? "wss" : "http") : kind;
+        s += (i ? "," : "") + std::string(R"({"name": "u)") + std::to_string(a) + R"(", "kind": ")" + k +
+             R"(", "address": ")" + address_of(a) + R"(", "password": "bench-pw", )" +
              R"("gen_conf": {"system": "622", "ser": "B)" + std::to_string(a) + R"(", "mac0": ")" + mac +
              R"(", "fw_v_net": "v0.64.2", "capabilities": 415}, "bus_sizes": [4], "taps": [)" +
              R"({"bus": 0, "address": 1, "type": 3, "ccts": 8, "sernr": "T)" + std::to_string(a) +
@@ -78,67 +82,219 @@ std::string fleet_json(int count)
     return s + "]}";
 }
 
-long rss_peak_kib()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-struct outcome {
-    double seconds;
-    std::size_t ready;
-    std::size_t failed;
-    int prompts;
+struct figures {
+    double wall = 0;
+    double core_cpu = 0;
+    double sim_cpu = 0;
+    long peak_kib = 0;
+    int prompts = 0;
+    int ok = 0;
+    int failed = 0;
 };
 
-outcome refresh(const std::vector<std::string>& addresses)
+// Runs in the child: the refresh of units 1..count.
+figures refresh(int count, int typing_ms)
 {
     headless_bridge bridge;
-    counting_dialogs ui;
+    counting_dialogs ui(typing_ms);
     AppSettings settings;
     settings.tls_checks = 1;
     cli::run_report report;
     unit_manager manager(bridge, ui, settings, &report);
+    figures f;
+    const double cpu0 = bench::cpu_seconds_self();
     const auto start = std::chrono::steady_clock::now();
-    for (const auto& a : addresses)
-        manager.add_device(a);
+    for (int a = 1; a <= count; ++a)
+        manager.add_device(address_of(a));
     bridge.run_until([&] { return manager.idle(); }, std::chrono::minutes(5));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    outcome o{seconds, report.finished() - report.failures(), report.failures(), ui.password_prompts};
+    f.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    f.core_cpu = bench::cpu_seconds_self() - cpu0;
+    f.peak_kib = bench::status_kib("VmHWM");
+    f.prompts = ui.password_prompts;
+    f.failed = static_cast<int>(report.failures());
+    f.ok = static_cast<int>(report.finished()) - f.failed;
     manager.shut_down();
-    return o;
+    return f;
+}
+
+struct simulator {
+    pid_t pid = -1;
+    int control = -1; // closing it stops the simulator
+};
+
+simulator start_simulator(const std::string& json, const std::filesystem::path& work)
+{
+    int ready[2], control[2];
+    if (pipe(ready) != 0 || pipe(control) != 0)
+        std::exit(1);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        close(control[1]);
+        int code = 0;
+        try {
+            sim::fleet_server fleet(json, work);
+            const char c = 'r';
+            if (write(ready[1], &c, 1) != 1)
+                code = 1;
+            char b;
+            while (read(control[0], &b, 1) > 0) {
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "simulator: %s\n", e.what());
+            code = 1;
+        }
+        _exit(code);
+    }
+    close(ready[1]);
+    close(control[0]);
+    char c = 0;
+    if (read(ready[0], &c, 1) != 1) {
+        std::fprintf(stderr, "the simulator did not start\n");
+        std::exit(1);
+    }
+    close(ready[0]);
+    return {pid, control[1]};
+}
+
+void stop_simulator(simulator& s)
+{
+    close(s.control);
+    waitpid(s.pid, nullptr, 0);
+}
+
+figures run_once(const simulator& sim, int count, int typing_ms)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        std::exit(1);
+    const double sim0 = bench::cpu_seconds_of(sim.pid);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(out[0]);
+        const figures f = refresh(count, typing_ms);
+        const bool sent = write(out[1], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
+        _exit(sent ? 0 : 1);
+    }
+    close(out[1]);
+    figures f;
+    const bool got = read(out[0], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
+    close(out[0]);
+    waitpid(pid, nullptr, 0);
+    if (!got) {
+        std::fprintf(stderr, "a refresh of %d units did not report\n", count);
+        std::exit(1);
+    }
+    f.sim_cpu = bench::cpu_seconds_of(sim.pid) - sim0;
+    return f;
+}
+
+struct row {
+    int units;
+    int typing_ms;
+    std::vector<figures> rounds;
+    figures med() const
+    {
+        std::vector<double> wall, core, simc;
+        std::vector<long> peak;
+        std::vector<int> prompts, ok, failed;
+        for (const auto& f : rounds) {
+            wall.push_back(f.wall);
+            core.push_back(f.core_cpu);
+            simc.push_back(f.sim_cpu);
+            peak.push_back(f.peak_kib);
+            prompts.push_back(f.prompts);
+            ok.push_back(f.ok);
+            failed.push_back(f.failed);
+        }
+        return {bench::median(wall), bench::median(core), bench::median(simc), bench::median(peak),
+                bench::median(prompts), bench::median(ok), bench::median(failed)};
+    }
+};
+
+const char* form_name(int typing_ms) { return typing_ms ? "typing 300 ms" : "answered now "; }
+
+void series(const std::string& kind, const std::vector<int>& sizes, const std::vector<int>& forms, int rounds)
+{
+    const int largest = sizes.back();
+    const auto work = std::filesystem::temp_directory_path() / ("refresh_bench_" + std::to_string(::getpid()));
+    simulator sim = start_simulator(fleet_json(largest, kind), work);
+
+    std::vector<row> rows;
+    for (int typing : forms)
+        for (int n : sizes)
+            rows.push_back({n, typing, {}});
+    // Rounds interleaved, so a busy moment of the machine spreads over all rows.
+    for (int r = 0; r < rounds; ++r)
+        for (auto& row : rows)
+            row.rounds.push_back(run_once(sim, row.units, row.typing_ms));
+    stop_simulator(sim);
+    std::filesystem::remove_all(work);
+
+    const char* what = kind == "mixed" ? "half HTTP, half WebSocket" : kind == "wss" ? "WebSocket only" : "HTTP only";
+    std::printf("\n%s fleet (%s), median of %d rounds\n", kind.c_str(), what, rounds);
+    std::printf("form           units   wall s  core cpu s  sim cpu s  prompts   ok  failed  peak MiB  KiB/unit\n");
+    for (int typing : forms) {
+        const figures* one = nullptr;
+        figures single;
+        for (const auto& row : rows) {
+            if (row.typing_ms != typing)
+                continue;
+            const figures m = row.med();
+            if (row.units == 1) {
+                single = m;
+                one = &single;
+            }
+            const double per_unit =
+                one && row.units > 1 ? static_cast<double>(m.peak_kib - one->peak_kib) / (row.units - 1) : 0.0;
+            std::printf("%s %6d %8.3f %11.3f %10.3f %8d %4d %7d %9.1f %9.1f\n", form_name(typing), row.units, m.wall,
+                        m.core_cpu, m.sim_cpu, m.prompts, m.ok, m.failed, m.peak_kib / 1024.0, per_unit);
+        }
+    }
+    if (sizes.size() >= 3) {
+        const int small = sizes[sizes.size() - 2];
+        for (int typing : forms) {
+            figures a, b;
+            for (const auto& row : rows) {
+                if (row.typing_ms == typing && row.units == small)
+                    a = row.med();
+                if (row.typing_ms == typing && row.units == largest)
+                    b = row.med();
+            }
+            std::printf("%s t(%d)/t(%d) = %.2f (core cpu %.2f, simulator cpu %.2f), peak %.2f\n", form_name(typing),
+                        largest, small, b.wall / a.wall, b.core_cpu / a.core_cpu, b.sim_cpu / a.sim_cpu,
+                        static_cast<double>(b.peak_kib) / static_cast<double>(a.peak_kib));
+        }
+    }
+}
+
+std::vector<int> sizes_from_env()
+{
+    std::vector<int> sizes{1};
+    const char* env = std::getenv("BENCH_UNITS");
+    std::stringstream in(env ? env : "256,1024");
+    for (std::string item; std::getline(in, item, ',');)
+        if (const int n = std::atoi(item.c_str()); n > 1 && n < 1240)
+            sizes.push_back(n);
+    std::sort(sizes.begin(), sizes.end());
+    return sizes;
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    const int count = 256;
-    const auto work = std::filesystem::temp_directory_path() / ("refresh_bench_" + std::to_string(::getpid()));
-    std::vector<std::string> addresses;
-    for (int a = 1; a <= count; ++a)
-        addresses.push_back("127.9." + std::to_string(a / 250) + "." + std::to_string(a % 250 + 1));
-
-    long before_sim = rss_peak_kib();
-    sim::fleet_server fleet(fleet_json(count), work);
-    long with_sim = rss_peak_kib();
-
-    const outcome one = refresh({addresses.front()});
-    const outcome all = refresh(addresses);
-    const long peak = rss_peak_kib();
-
-    std::printf("(the password prompt is answered after %d ms, as a person would)\n", counting_dialogs{}.typing_ms);
-    std::printf("refresh of 1 unit:    %.3f s (%zu ok, %zu failed, %d password prompt)\n", one.seconds, one.ready,
-                one.failed, one.prompts);
-    std::printf("refresh of %d units: %.3f s (%zu ok, %zu failed, %d password prompt)\n", count, all.seconds,
-                all.ready, all.failed, all.prompts);
-    std::printf("ratio 256 / 1:        %.2f (target at most 3)\n", all.seconds / one.seconds);
-    std::printf("peak memory:          %ld KiB in all; simulator %ld KiB; core with 256 units %ld KiB\n", peak,
-                with_sim - before_sim, peak - with_sim);
-    std::filesystem::remove_all(work);
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::vector<int> sizes = sizes_from_env();
+    std::printf("machine: %s\n", bench::machine_line().c_str());
+    const char* only = std::getenv("BENCH_KIND");
+    if (only && (std::string(only) == "http" || std::string(only) == "wss" || std::string(only) == "mixed")) {
+        series(only, sizes, {0, 300}, rounds);
+    } else {
+        series("mixed", sizes, {0, 300}, rounds);
+        series("wss", sizes, {0}, rounds); // the memory series
+    }
+    std::printf("\ntargets: t(1024) <= 4.4 x t(256); WebSocket peak(1024) <= 4 x peak(256) and <= 96 KiB per unit\n");
+    std::printf("machine at the end: %s\n", bench::machine_line().c_str());
     return 0;
 }

@@ -2,7 +2,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
+
+#include <openssl/evp.h>
 
 #include "raw_server.h"
 #include "tls_unit.h"
@@ -151,6 +154,35 @@ TEST_F(WsSocket, TrustedLeafOpensAndOtherFailuresAreNeverAcceptable)
     EXPECT_NE(r, tcode::certificate_problem);
     EXPECT_FALSE(ws.is_open());
     EXPECT_EQ(unit.upgrades(), 0);
+}
+
+// The system's authorities count as trusted (SSL_CERT_FILE stands in for
+// the system bundle); a fresh folder makes the context be built again.
+TEST_F(WsSocket, AuthorityOfTheSystemBundleIsTrusted)
+{
+    const byte_vector& der = authority_.der();
+    std::string b64(4 * ((der.size() + 2) / 3) + 1, '\0');
+    b64.resize(static_cast<std::size_t>(
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(b64.data()), der.data(), static_cast<int>(der.size()))));
+    std::string pem = "-----BEGIN CERTIFICATE-----\n";
+    for (std::size_t at = 0; at < b64.size(); at += 64)
+        pem += b64.substr(at, 64) + "\n";
+    pem += "-----END CERTIFICATE-----\n";
+    const std::string bundle = folder_ + "-bundle.pem";
+    std::ofstream(bundle) << pem;
+    const std::string empty = folder_ + "/empty";
+    std::filesystem::create_directory(empty);
+
+    const auto cert = authority_.issue(cert_options{"127.4.2.35"});
+    wss_unit unit("127.4.2.35", cert, unit_mode::echo);
+    setenv("SSL_CERT_FILE", bundle.c_str(), 1);
+    set_trusted_folder(empty);
+    ws_socket ws(conn_sess::create(mapped("127.4.2.35"), "Talvor Manager"));
+    std::uint32_t found = 0;
+    EXPECT_EQ(ws.open(0, found), tcode::ok);
+    EXPECT_EQ(found, 0u);
+    unsetenv("SSL_CERT_FILE");
+    std::filesystem::remove(bundle);
 }
 
 TEST_F(WsSocket, RefusedDeclinedClosedCancelledAndSilentUnits)
