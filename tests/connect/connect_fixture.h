@@ -14,7 +14,7 @@
 #include "inventory/unit_address.h"
 #include "inventory/window_bridge_headless.h"
 #include "operations/unit_manager.h"
-#include "tests/connect/fake_hub.h"
+#include "tests/support/fake_hub.h"
 #include "tests/connect/scripted_dialogs.h"
 
 namespace talvor::test {

@@ -7,7 +7,7 @@
 
 #include "inventory/unit_group.h"
 #include "inventory/unit_info.h"
-#include "tests/inventory/fake_hub.h"
+#include "tests/support/fake_hub.h"
 
 namespace talvor::test {
 

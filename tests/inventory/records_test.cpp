@@ -10,7 +10,7 @@
 #include "inventory/tap_device.h"
 #include "inventory/unit_address.h"
 #include "inventory/unit_group.h"
-#include "tests/inventory/fake_hub.h"
+#include "tests/support/fake_hub.h"
 
 namespace talvor {
 namespace {

@@ -12,7 +12,7 @@
 #include "operations/customisation_file.h"
 #include "simulator/hubsim.h"
 #include "tests/connect/connect_fixture.h"
-#include "tests/protocol/test_certs.h"
+#include "tests/support/test_certs.h"
 
 namespace talvor::test {
 namespace {
@@ -247,7 +247,8 @@ TEST_F(admin_commands_test, an_http_unit_refuses_every_certificate_operation_loc
 
 TEST_F(admin_commands_test, an_uploaded_certificate_and_key_are_served_after_the_restart)
 {
-    const test_cert mine = make_test_cert("127.13.6.1", false);
+    const issued mine = test_authority().issue(cert_options{"127.13.6.1"});
+    const std::string mine_der(mine.der.begin(), mine.der.end());
     serve(R"({"name":"w","kind":"wss","address":"127.13.6.1","restart_ms":200})", 1);
     CHubDevice& w = unit_at("127.13.6.1");
     const auto cert_path = file("unit.pem", mine.cert_pem);
@@ -257,20 +258,19 @@ TEST_F(admin_commands_test, an_uploaded_certificate_and_key_are_served_after_the
     EXPECT_EQ(OnUploadCertificateKey(*ctx), IDOK);
     ASSERT_EQ(ui.file_prompts.size(), 1u);
     EXPECT_EQ(ui.file_prompts[0].title, "Select \"Talvor System\" User Certificate Key File");
-    EXPECT_NE(fleet->unit_cert_der("w"), mine.cert_der); // not before the restart
+    EXPECT_NE(fleet->unit_cert_der("w"), mine_der); // not before the restart
 
     restart_answer = IDNO;
     EXPECT_EQ(OnRestart(*ctx), IDOK);
     EXPECT_EQ(failure_of(w), "ok");
     ASSERT_EQ(events("w", "reboot").size(), 1u);
     EXPECT_EQ(events("w", "reboot")[0].number, 1);
-    EXPECT_EQ(fleet->unit_cert_der("w"), mine.cert_der);
+    EXPECT_EQ(fleet->unit_cert_der("w"), mine_der);
 
     // The next connection presents it.
     refresh();
     ASSERT_EQ(listener.ready.size(), 1u);
-    const byte_vector served = w.hub->get_server_cert();
-    EXPECT_EQ(std::string(served.begin(), served.end()), mine.cert_der);
+    EXPECT_EQ(w.hub->get_server_cert(), mine.der);
 }
 
 TEST_F(admin_commands_test, a_trusted_unit_connects_at_standard_without_the_question)

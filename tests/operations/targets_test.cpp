@@ -5,7 +5,7 @@
 #include "inventory/unit_group.h"
 #include "operations/commands.h"
 #include "operations/restart_target.h"
-#include "tests/connect/fake_hub.h"
+#include "tests/support/fake_hub.h"
 
 namespace talvor::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "protocol/zt_hub_wss.h"
 #include "tests/protocol/hub_test_support.h"
-#include "tests/protocol/scripted_wss_unit.h"
+#include "tests/support/wss_unit.h"
 
 namespace talvor {
 namespace {
@@ -36,7 +36,7 @@ test::ws_script unit_script(std::function<std::vector<ws_action>(int, const std:
 }
 
 struct wss_fixture {
-    test::scripted_wss_unit unit;
+    test::wss_unit unit;
     zt_hub_wss hub;
 
     wss_fixture(std::uint8_t host, test::ws_script script, bool expired = false)
@@ -348,7 +348,7 @@ TEST(WssCertificate, ExpiredFromUnknownIssuerIsReportedThenAccepted)
 {
     const auto trust = test::fresh_folder("trust-14");
     set_trusted_folder(trust.string());
-    test::scripted_wss_unit unit("127.5.1.14", unit_script(), /*expired=*/true);
+    test::wss_unit unit("127.5.1.14", unit_script(), /*expired=*/true);
     zt_hub_wss hub(conn_sess::create(test::v4(127, 5, 1, 14), std::string(user_agent_text)));
     EXPECT_EQ(hub.get_challenge(nullptr), -1000);
     EXPECT_EQ(hub.found_problems, problem_untrusted | problem_invalid);
@@ -362,7 +362,7 @@ TEST(WssCertificate, ExpiredFromUnknownIssuerIsReportedThenAccepted)
 
     hub.accepted_problems = problem_untrusted | problem_invalid;
     EXPECT_EQ(hub.get_challenge(nullptr), 0);
-    EXPECT_EQ(test::text_of(hub.get_server_cert()), unit.cert().cert_der);
+    EXPECT_EQ(hub.get_server_cert(), unit.cert().der);
     hub.drop_connection();
     EXPECT_FALSE(hub.socket_open());
     EXPECT_TRUE(hub.get_server_cert().empty());
@@ -372,9 +372,8 @@ TEST(WssCertificate, TrustedUnitConnectsWithNoProblemsAccepted)
 {
     const auto trust = test::fresh_folder("trust-15");
     set_trusted_folder(trust.string());
-    test::scripted_wss_unit unit("127.5.1.15", unit_script());
-    const auto der = test::bytes_of(unit.cert().cert_der);
-    ASSERT_EQ(trust_certificate(der), 0);
+    test::wss_unit unit("127.5.1.15", unit_script());
+    ASSERT_EQ(trust_certificate(unit.cert().der), 0);
     zt_hub_wss hub(conn_sess::create(test::v4(127, 5, 1, 15), std::string(user_agent_text)));
     EXPECT_EQ(hub.get_challenge(nullptr), 0);
     EXPECT_EQ(hub.found_problems, 0u);

@@ -7,7 +7,7 @@
 
 #include "raw_server.h"
 #include "tests/connect/netns.h"
-#include "tls_unit.h"
+#include "tests/support/wss_unit.h"
 #include "transport/conn_sess.h"
 
 namespace talvor {

@@ -8,7 +8,7 @@
 #include <openssl/evp.h>
 
 #include "raw_server.h"
-#include "tls_unit.h"
+#include "tests/support/wss_unit.h"
 #include "transport/conn_sess.h"
 #include "transport/conn_sess_impl.h"
 

@@ -1,11 +1,9 @@
 #pragma once
-// Certificates made on the spot and a TLS WebSocket unit on port 443 of one
-// loopback address, for the certificate and message tests.
-#include <atomic>
+// Certificates made on the spot: a throw-away authority and the leaves it
+// (or the leaf itself) signs for one IP address, with the faults the
+// certificate checks tell apart.
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "transport/conn_sess.h"
 
@@ -36,25 +34,6 @@ private:
     struct keys;
     std::unique_ptr<keys> k_;
     byte_vector der_;
-};
-
-// slow_reader takes each message in small reads with pauses between and
-// answers with its length in decimal; no_reads never reads after the upgrade.
-enum class unit_mode { echo, close_on_message, decline_upgrade, silent, slow_reader, no_reads };
-
-class wss_unit {
-public:
-    wss_unit(const std::string& ipv4, const issued& cert, unit_mode mode);
-    ~wss_unit();
-    std::string user_agent() const;
-    int upgrades() const { return upgrades_.load(); }
-
-    struct impl;
-
-private:
-    std::unique_ptr<impl> impl_;
-    std::atomic<int> upgrades_{0};
-    std::thread thread_;
 };
 
 } // namespace talvor::test
