@@ -4,11 +4,8 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ssl/context.hpp>
-#include <boost/asio/ssl/stream.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/websocket/error.hpp>
-#include <boost/beast/websocket/ssl.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
 #include <linux/sockios.h>
@@ -16,12 +13,12 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 
 #include "transport/conn_sess.h"
 #include "transport/conn_sess_impl.h"
 #include "transport/io_step.h"
 #include "transport/tls_checks.h"
+#include "transport/tls_stream.h"
 #include "transport/unit_connect.h"
 
 namespace asio = boost::asio;
@@ -43,7 +40,7 @@ constexpr std::size_t read_step_bytes = 64 * 1024;
 constexpr std::uint64_t message_bound = 64u << 20;
 constexpr std::uint32_t relaxable = problem_identity | problem_untrusted | problem_invalid;
 
-using wss_stream = websocket::stream<asio::ssl::stream<tcp::socket>>;
+using wss_stream = websocket::stream<tls_stream>;
 
 // Changes whenever bytes of an outgoing message move: TLS writes more, or
 // the unit acknowledges some of what waits in the kernel. The kernel's send
@@ -62,7 +59,6 @@ std::uint64_t bytes_moved(SSL* ssl, int fd)
 struct ws_socket::impl {
     conn_sess::impl& session;
     asio::io_context loop{1};
-    std::optional<asio::ssl::context> tls;
     std::unique_ptr<wss_stream> ws;
     std::uint32_t found = 0; // written by the verification callback
     byte_vector certificate;
@@ -99,7 +95,7 @@ struct ws_socket::impl {
         bool finished = false;
         error_code ec;
         const auto end = step(session.timeouts.receive, finished, [&] {
-            ws->next_layer().async_handshake(asio::ssl::stream_base::client, [&](error_code e) {
+            ws->next_layer().async_handshake([&](error_code e, std::size_t) {
                 ec = e;
                 finished = true;
             });
@@ -161,8 +157,11 @@ struct ws_socket::impl {
         SSL_CTX* ctx = make_unit_tls_context();
         if (!ctx)
             return tcode::option_failed;
-        tls.emplace(ctx);
-        ws = std::make_unique<wss_stream>(loop, *tls);
+        ws = std::make_unique<wss_stream>(loop, ctx);
+        if (!ws->next_layer().native_handle()) {
+            drop();
+            return tcode::option_failed;
+        }
         int r = connect();
         if (r == tcode::ok)
             r = tls_handshake(accepted, found_problems);
