@@ -88,6 +88,7 @@ struct progress_state {
     int position = 0;      // 0 to 100
     bool error = false;    // a unit's job failed: the bar shows the error state
     bool finished = false; // every unit has reported: 100, OK enabled, Cancel disabled
+    int waiting = 0;       // units not yet started: their turn comes as others finish
 };
 
 // The modal batch progress window: main instruction = the progress text,

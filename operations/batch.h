@@ -4,7 +4,10 @@
 // progress window and the completion of the jobs. This is the main window's
 // half below its widgets; the window, talvorctl and the tests each own one
 // batch_context over their unit_manager and call the same commands.
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -31,11 +34,30 @@ inline constexpr int job_kind_key_upload = 9;
 inline constexpr int job_kind_cert_regenerate = 10;
 inline constexpr int job_kind_cert_erase = 11;
 
+// Not a command of the window: the check after a firmware update that the
+// units answer again with the new version.
+inline constexpr int job_kind_verify = 12;
+
 // One unit's part in the batch last started.
 struct batch_outcome {
     CHubDevice* unit = nullptr; // valid while the unit is listed
     int result = job_running;   // job_running until it reports, then job_succeeded or job_failed
     std::string reason;         // why it failed; empty otherwise
+    int kind = 0;               // its job_kind
+    // The unit as it was when its job was queued, for the batch's report.
+    std::string address, serial, label;
+    std::chrono::system_clock::time_point started{}, ended{};
+    // Firmware updates: the version before and, once checked, after; empty
+    // when not known. For TAPs, "label version" of each, joined by ", ".
+    std::string version_before, version_after;
+};
+
+// The file the batch last started sent, for its report.
+struct batch_file {
+    std::string command;         // the batch's title ("Update Firmware")
+    std::filesystem::path path;  // empty when the batch sends no file of the user's
+    std::string sha256;          // lower-case hex of the file's bytes
+    int image_class = 0;         // firmware images: the product class it was classified for
 };
 
 class batch_context {
@@ -54,10 +76,16 @@ public:
     // The window's tree and list consistency check; empty without a window.
     std::function<void()> consistency_check;
     CFirmwareCache firmware_cache;
+    // At most this many units at work at once; the others wait in order,
+    // queued as their turn comes. 0: all at once.
+    std::size_t parallel = 0;
 
     // Steps 1 and 2: false (the command does nothing) while any unit job is
-    // outstanding; otherwise runs the consistency check.
+    // outstanding; otherwise runs the consistency check and forgets the
+    // batch before.
     bool begin_command();
+    // The file the command sends (its SHA-256 goes into the report).
+    void note_file(const std::filesystem::path& path, const byte_vector& bytes, int image_class = 0);
     // Steps 3 and 4 for a capability bit: false when the command ends here.
     bool check_capability(std::uint32_t bit, const std::string& title);
     // The partial-support question; the button pressed (IDYES goes on).
@@ -67,9 +95,13 @@ public:
     int ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer);
     // Step 7: lifts an earlier cancel on every unit that has a session.
     void clear_cancels();
-    // Step 8 for one unit; a queued unit joins the batch's outcomes.
+    // Step 8 for one unit; a queued unit joins the batch's outcomes. Beyond
+    // `parallel` units at work the job waits for its turn.
     bool dispatch(int kind, CHubDevice& unit, std::function<void()> job, dispatch_form form,
                   const std::function<bool(const CHubDevice&)>& extra = {});
+    // A follow-up job of a unit of the batch just finished (its outcome is
+    // kept and updated when the job reports); never waits for a turn.
+    bool dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job);
     // Step 9: runs the progress window; 2 when nothing was dispatched or a
     // progress window is already open.
     int ShowOperationProgress(const std::string& progress_text, const std::string& title);
@@ -81,15 +113,34 @@ public:
 
     // The units of the batch last started, in dispatch order.
     const std::vector<batch_outcome>& outcomes() const { return outcomes_; }
+    batch_outcome* outcome_of(const CHubDevice& unit);
+    const batch_file& file() const { return file_; }
+    // Units whose job waits for its turn.
+    std::size_t waiting() const { return waiting_.size(); }
+    // Retrying the failed units: the selection shrinks to the units of the
+    // batch last run that did not succeed (with their TAPs as they were
+    // selected); the others are unchecked. Returns how many remain.
+    int select_failed();
     // What the jobs need to log in and report.
     const connection_env& env() { return manager.env(); }
 
 private:
     void on_job_done(CHubDevice& unit);
+    void start_waiting();
+    // The units still waiting for their turn leave the batch as failed.
+    void drop_waiting(const std::string& reason);
+
+    struct waiting_job {
+        CHubDevice* unit;
+        std::function<void()> job;
+    };
 
     bool progress_open_ = false;
     bool any_failed_ = false;
     std::vector<batch_outcome> outcomes_;
+    batch_file file_;
+    std::deque<waiting_job> waiting_;
+    std::size_t at_work_ = 0; // units whose job is queued on their worker and has not reported
 };
 
 // A job's common end, on the unit's worker: the reason (kept on the unit

@@ -1,6 +1,7 @@
 #include <chrono>
 
 #include "operations/batch.h"
+#include "transport/sha256.h"
 
 namespace talvor {
 
@@ -29,7 +30,16 @@ bool batch_context::begin_command()
         return false;
     if (consistency_check)
         consistency_check();
+    outcomes_.clear();
+    file_ = {};
     return true;
+}
+
+void batch_context::note_file(const std::filesystem::path& path, const byte_vector& bytes, int image_class)
+{
+    file_.path = path;
+    file_.sha256 = sha256_hex(bytes);
+    file_.image_class = image_class;
 }
 
 bool batch_context::check_capability(std::uint32_t bit, const std::string& title)
@@ -66,11 +76,52 @@ bool batch_context::dispatch(int kind, CHubDevice& unit, std::function<void()> j
     if (manager.busy().empty()) {
         outcomes_.clear();
         any_failed_ = false;
+        at_work_ = 0;
     }
-    if (!dispatch_job(manager.busy(), kind, unit, std::move(job), form, extra))
+    if (!admit_job(manager.busy(), kind, unit, form, extra))
         return false;
-    outcomes_.push_back({&unit, job_running, {}});
+    batch_outcome o;
+    o.unit = &unit;
+    o.kind = kind;
+    o.address = unit.address_string();
+    o.serial = unit.serial;
+    o.label = unit.label;
+    outcomes_.push_back(std::move(o));
+    waiting_.push_back({&unit, std::move(job)});
+    start_waiting();
     return true;
+}
+
+bool batch_context::dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job)
+{
+    batch_outcome* o = outcome_of(unit);
+    if (!o || !admit_job(manager.busy(), kind, unit, dispatch_form::unguarded))
+        return false;
+    o->result = job_running;
+    o->kind = kind;
+    ++at_work_;
+    unit.worker->post(std::move(job));
+    return true;
+}
+
+batch_outcome* batch_context::outcome_of(const CHubDevice& unit)
+{
+    for (auto& o : outcomes_)
+        if (o.unit == &unit)
+            return &o;
+    return nullptr;
+}
+
+void batch_context::start_waiting()
+{
+    while (!waiting_.empty() && (parallel == 0 || at_work_ < parallel)) {
+        waiting_job next = std::move(waiting_.front());
+        waiting_.pop_front();
+        if (batch_outcome* o = outcome_of(*next.unit))
+            o->started = std::chrono::system_clock::now();
+        ++at_work_;
+        next.unit->worker->post(std::move(next.job));
+    }
 }
 
 void batch_context::on_job_done(CHubDevice& unit)
@@ -78,11 +129,48 @@ void batch_context::on_job_done(CHubDevice& unit)
     const int result = unit.job_result.load();
     if (result != job_succeeded)
         any_failed_ = true;
-    for (auto& o : outcomes_)
-        if (o.unit == &unit) {
-            o.result = result == job_succeeded ? job_succeeded : job_failed;
-            o.reason = result == job_succeeded ? std::string() : unit.job_reason;
+    if (batch_outcome* o = outcome_of(unit)) {
+        o->result = result == job_succeeded ? job_succeeded : job_failed;
+        o->reason = result == job_succeeded ? std::string() : unit.job_reason;
+        o->ended = std::chrono::system_clock::now();
+    }
+    if (at_work_ > 0)
+        --at_work_;
+    start_waiting();
+}
+
+int batch_context::select_failed()
+{
+    int n = 0;
+    manager.group().for_each_unit([&](CHubDevice& unit) {
+        const batch_outcome* o = outcome_of(unit);
+        if (o && o->result != job_succeeded) {
+            ++n;
+            return;
         }
+        unit.selected = 0;
+        for (const auto& tap : unit.taps)
+            tap->selected = 0;
+    });
+    return n;
+}
+
+void batch_context::drop_waiting(const std::string& reason)
+{
+    for (const waiting_job& w : waiting_) {
+        CHubDevice& unit = *w.unit;
+        unit.job_reason = reason;
+        unit.job_result = job_failed;
+        unit.job_done = 1;
+        manager.busy().erase(&unit);
+        if (batch_outcome* o = outcome_of(unit)) {
+            o->result = job_failed;
+            o->reason = reason;
+            o->started = o->ended = std::chrono::system_clock::now();
+        }
+        any_failed_ = true;
+    }
+    waiting_.clear();
 }
 
 void finish_job(CHubDevice& unit, const connection_env& env, bool ok, std::string reason)

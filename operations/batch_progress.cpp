@@ -8,6 +8,7 @@ int batch_context::ShowOperationProgress(const std::string& progress_text, const
     if (manager.busy().empty() || progress_open_)
         return 2;
     progress_request r;
+    file_.command = title;
     r.title = title;
     r.main_instruction = progress_text;
     r.verification_text = "Cancel Operation";
@@ -37,6 +38,7 @@ progress_state batch_context::progress() const
         s.position = p <= 0.0 ? 0 : p >= 100.0 ? 100 : static_cast<int>(p);
     }
     s.error = any_failed_;
+    s.waiting = static_cast<int>(waiting_.size());
     s.finished = manager.busy().empty();
     if (s.finished)
         s.position = 100;
@@ -45,6 +47,8 @@ progress_state batch_context::progress() const
 
 void batch_context::cancel_all()
 {
+    // Units still waiting for their turn never start.
+    drop_waiting("cancelled");
     manager.group().for_each_unit([](CHubDevice& unit) { cancel_unit(unit); });
 }
 

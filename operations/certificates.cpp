@@ -77,6 +77,7 @@ int upload(batch_context& ctx, const cert_operation& op, const std::filesystem::
         ctx.ui.task_dialog(error_dialog(op.title, t, "Failed to load file !"));
         return 0;
     }
+    ctx.note_file(chosen, *bytes);
     return confirm_and_run(ctx, op, std::move(bytes), std::move(call));
 }
 

@@ -168,6 +168,7 @@ int OnUploadConfiguration(batch_context& ctx, const fs::path* path)
         ctx.ui.task_dialog(error_dialog(upload_title, file_text, "Failed to load file !"));
         return 0;
     }
+    ctx.note_file(file, *bytes);
     const auto info = read_config_file_info(*bytes);
     if (!info) {
         ctx.ui.task_dialog(error_dialog(upload_title, file_text, "Configuration file version is invalid !"));

@@ -46,6 +46,7 @@ int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path)
         return 0;
     }
     std::vector<ct_type_row> rows;
+    ctx.note_file(file, bytes);
     if (int line = load_ct_table({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, rows)) {
         ctx.ui.task_dialog(error_dialog(ct_title, ct_parse_failure_text(line), "CT type file is invalid !"));
         return 0;

@@ -40,6 +40,7 @@ int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path,
             ctx.ui.task_dialog(error_dialog(title, file_kind, "Failed to load customization file !"));
             return 0;
         }
+        ctx.note_file(chosen, *bytes);
         if (!customisation_file_valid(*bytes)) {
             ctx.ui.task_dialog(error_dialog(title, file_kind, "Customization file invalid !"));
             return 0;

@@ -19,5 +19,9 @@ enum class dispatch_form {
 bool dispatch_job(busy_units& busy, int kind, CHubDevice& unit, std::function<void()> job,
                   dispatch_form form = dispatch_form::guarded,
                   const std::function<bool(const CHubDevice&)>& extra = {});
+// dispatch_job without the queueing: the unit joins busy_units with its job
+// state set, and the caller posts the job when its turn comes.
+bool admit_job(busy_units& busy, int kind, CHubDevice& unit, dispatch_form form = dispatch_form::guarded,
+               const std::function<bool(const CHubDevice&)>& extra = {});
 
 } // namespace talvor

@@ -3,6 +3,7 @@
 // of the units it is meant for: single image or multi-image archive, where
 // the image proper ends, and whether a signature follows it.
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -18,6 +19,7 @@ struct firmware_image {
     // The whole file as read. Shared, so the cache and every unit's job use
     // one copy of a large image.
     std::shared_ptr<const byte_vector> data = std::make_shared<const byte_vector>();
+    std::filesystem::path source; // the file it was read from
 
     // 1 when accepted for `product_type` (sets is_multi, type, image_length),
     // else 0. An image is classified once: a later call for another type fails.

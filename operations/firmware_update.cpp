@@ -5,6 +5,7 @@
 
 #include "operations/commands.h"
 #include "operations/firmware_job.h"
+#include "operations/firmware_verify.h"
 #include "transport/file_bytes.h"
 
 namespace talvor {
@@ -113,6 +114,7 @@ bool load_image(batch_context& ctx, const std::filesystem::path* path, int& cls,
         return false;
     }
     firmware_image image;
+    image.source = chosen;
     image.data = std::make_shared<const byte_vector>(std::move(bytes));
     bool ok;
     if (cls == class_rail_module)
@@ -183,6 +185,7 @@ int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
         return 0;
     }
 
+    ctx.note_file(image->source, *image->data, static_cast<int>(image->type));
     const std::string mismatch = "Firmware update image type mismatch";
     if (image->is_multi &&
         !warning_sequence(ctx, units_where(targets, false, cap_multi_image), mismatch,
@@ -215,8 +218,9 @@ int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
         args.image_class = c;
         args.limit = (unit->capabilities & cap_signature) ? 0 : image->image_length;
         args.unit_itself = units_themselves;
-        ctx.dispatch(job_kind_firmware, *unit, [unit, env, args] { run_firmware_job(*unit, *env, args); },
-                     dispatch_form::unguarded);
+        if (ctx.dispatch(job_kind_firmware, *unit, [unit, env, args] { run_firmware_job(*unit, *env, args); },
+                         dispatch_form::unguarded))
+            ctx.outcome_of(*unit)->version_before = firmware_versions(*unit, c, updated_taps(*unit, c));
     }
     return ctx.ShowOperationProgress("Updating firmware on selected device(s)", batch_title);
 }

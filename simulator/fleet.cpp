@@ -229,6 +229,9 @@ unit_config parse_unit(const json::value& v, std::size_t n)
     u.restart_ms = static_cast<int>(get_int(*o, "restart_ms", where, -1));
     if (u.restart_ms < -1 || u.restart_ms > 600000)
         fail(where, "\"restart_ms\" must be -1 or 0 to 600000");
+    u.install_ms = static_cast<int>(get_int(*o, "install_ms", where, -1));
+    if (u.install_ms < -1 || u.install_ms > 600000)
+        fail(where, "\"install_ms\" must be -1 or 0 to 600000");
     if (auto* c = o->if_contains("csrf")) {
         if (!c->is_array())
             fail(where, "\"csrf\" must be an array of strings");

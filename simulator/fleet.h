@@ -32,6 +32,7 @@ struct unit_config {
     int port80 = 0; // wss: 0 refused, 301 or 302
     std::string role = "admin";
     int restart_ms = -1; // -1: restart requests are only recorded; else the unit is down this long
+    int install_ms = -1; // -1: firmware is only recorded; else installing it restarts the unit this long
     std::vector<std::string> csrf_sequence;
     bool csrf_check = true;
     bool require_login = true;

@@ -180,7 +180,7 @@ http_reply answer_http(unit& u, const std::string& method, const std::string& ta
         if (has_auth)
             fields.erase(fields.begin());
         if (op == "gen_conf_get.action")
-            r = json_reply(u.cfg.gen_conf);
+            r = json_reply(u.gen_conf());
         else if (op == "conf_get.action")
             r = json_reply(u.cfg.conf);
         else {

@@ -266,9 +266,36 @@ std::uint16_t unit::register_value(int reg) const
     return it == registers_.end() ? 0 : it->second;
 }
 
+namespace {
+
+// The first "vMAJOR.MINOR.BUILD" text in an image: the version it installs.
+std::string image_version(std::string_view bytes)
+{
+    auto digits = [&](std::size_t& i) {
+        const std::size_t from = i;
+        while (i < bytes.size() && i - from < 5 && bytes[i] >= '0' && bytes[i] <= '9')
+            ++i;
+        return i > from;
+    };
+    for (std::size_t at = bytes.find('v'); at != std::string_view::npos; at = bytes.find('v', at + 1)) {
+        std::size_t i = at + 1;
+        if (digits(i) && i < bytes.size() && bytes[i] == '.' && digits(++i) && i < bytes.size() && bytes[i] == '.' &&
+            digits(++i))
+            return std::string(bytes.substr(at + 1, i - at - 1));
+    }
+    return {};
+}
+
+} // namespace
+
 upload_summary unit::record_firmware(std::string kind, std::int64_t target, std::string bytes)
 {
     upload_summary s{static_cast<std::int64_t>(bytes.size()), sha256_hex(bytes), target};
+    if (kind == "fw_net" && cfg.install_ms >= 0) {
+        const bool keep = fault("keep_version", "fw_net_file.action");
+        std::lock_guard lock(mutex_);
+        install_pending_ = keep ? std::string() : image_version(bytes);
+    }
     if (!cfg.keep_uploads)
         bytes.clear();
     record(std::move(kind), target, std::move(bytes));
@@ -365,8 +392,10 @@ void unit::reboot_requested(std::int64_t argument)
     std::lock_guard lock(mutex_);
     events_.push_back({"reboot", argument, {}});
     const auto code = argument & 0xFF;
-    if (cfg.restart_ms >= 0 && (code == 1 || code == 7))
+    if (cfg.restart_ms >= 0 && (code == 1 || code == 7)) {
         restart_pending_ = true;
+        restart_down_ms_ = cfg.restart_ms;
+    }
 }
 
 void unit::restart_if_pending()
@@ -378,7 +407,7 @@ void unit::restart_if_pending()
         if (!restart_pending_)
             return;
         restart_pending_ = false;
-        down_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg.restart_ms);
+        down_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(restart_down_ms_);
         http_logged_in_ = false;
         challenge_.clear();
         csrf_.clear();
@@ -390,7 +419,7 @@ void unit::restart_if_pending()
             served_ = std::move(next);
             ++served_generation_;
         }
-        events_.push_back({"restart", cfg.restart_ms, {}});
+        events_.push_back({"restart", restart_down_ms_, {}});
         for (auto& [id, close] : connections_)
             closers.push_back(close);
     }
@@ -440,7 +469,33 @@ std::string unit::progress_reply()
         o["status"] = step.first;
         o["prog"] = step.second;
     }
+    if (o["status"].as_int64() == 3 && install_pending_) {
+        // Installed: the unit restarts once this reply is out.
+        if (!install_pending_->empty())
+            installed_version_ = *install_pending_;
+        events_.push_back({"install", -1, *install_pending_});
+        install_pending_.reset();
+        restart_pending_ = true;
+        restart_down_ms_ = cfg.install_ms;
+    }
     return json::serialize(o);
+}
+
+std::string unit::gen_conf() const
+{
+    std::string version;
+    {
+        std::lock_guard lock(mutex_);
+        version = installed_version_;
+    }
+    if (version.empty())
+        return cfg.gen_conf;
+    boost::system::error_code ec;
+    json::value v = json::parse(cfg.gen_conf, ec);
+    if (ec || !v.is_object())
+        return cfg.gen_conf;
+    v.as_object()["fw_v_net"] = "v" + version;
+    return json::serialize(v);
 }
 
 } // namespace talvor::sim

@@ -97,6 +97,9 @@ public:
     // After a firmware upload every poll takes the next step of the sequence.
     void start_progress();
     std::string progress_reply();
+    // The general configuration as served: with an installed firmware's
+    // version in place of the configured one.
+    std::string gen_conf() const;
 
 private:
     mutable std::mutex mutex_;
@@ -117,6 +120,11 @@ private:
     std::function<issued_cert()> reissue_;
     std::string user_cert_, user_key_;
     bool restart_pending_ = false;
+    int restart_down_ms_ = 0;
+    // A unit firmware received with install_ms set: installed (restart, new
+    // version) once a progress poll has reported it done.
+    std::optional<std::string> install_pending_;
+    std::string installed_version_;
     std::chrono::steady_clock::time_point down_until_{};
     std::map<std::uint64_t, std::function<void()>> connections_;
     std::uint64_t next_connection_ = 0;

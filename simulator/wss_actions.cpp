@@ -63,7 +63,7 @@ outcome route(unit& u, const std::string& name, const json::object* data, const 
     if (name == "config.cfg")
         return docs(u.cfg.config_file);
     if (name == "gen_conf_get.action")
-        return docs(u.cfg.gen_conf);
+        return docs(u.gen_conf());
     if (name == "conf_get.action")
         return docs(u.cfg.conf);
     if (name == "tap_details.action")

@@ -188,6 +188,10 @@ TEST_F(batch_fixture, two_units_one_failing_average_error_state_and_outcomes)
     EXPECT_EQ(ctx->outcomes()[0].reason, "unit refused the file");
     EXPECT_EQ(ctx->outcomes()[1].result, job_succeeded);
     EXPECT_FALSE(ctx->progress_open());
+    // Retrying: only the failed unit stays checked.
+    EXPECT_EQ(ctx->select_failed(), 1);
+    EXPECT_TRUE(a.selected);
+    EXPECT_FALSE(b.selected);
 
     int checks = 0;
     ctx->consistency_check = [&] { ++checks; };
@@ -217,6 +221,38 @@ TEST_F(batch_fixture, cancel_reaches_every_session_and_the_next_batch_lifts_it)
     EXPECT_FALSE(a.hub->wait_cancel(0));
     ctx->clear_cancels();
     EXPECT_TRUE(a.hub->wait_cancel(0));
+}
+
+TEST_F(batch_fixture, beyond_the_limit_units_wait_their_turn_and_a_cancel_drops_them)
+{
+    ctx->parallel = 1;
+    CHubDevice& a = unit(1, cap_config);
+    CHubDevice& b = unit(2, cap_config);
+    CHubDevice& c = unit(3, cap_config);
+    job_gate gate;
+    std::atomic<int> started{0};
+    const connection_env& env = ctx->env();
+    for (CHubDevice* u : {&a, &b, &c})
+        ASSERT_TRUE(ctx->dispatch(job_kind_config_upload, *u, [u, &gate, &env, &started] {
+            ++started;
+            gate.arrive_and_wait();
+            finish_job(*u, env, true);
+        }, dispatch_form::unguarded));
+    EXPECT_EQ(ctx->progress().waiting, 2);
+    // Cancel while the first unit works: the two waiting never start.
+    ui.cancel_when = [&](const progress_state& s) {
+        gate.release();
+        return s.waiting == 2;
+    };
+    EXPECT_EQ(ctx->ShowOperationProgress("p", "t"), IDOK);
+    EXPECT_EQ(started.load(), 1);
+    ASSERT_EQ(ctx->outcomes().size(), 3u);
+    EXPECT_EQ(ctx->outcomes()[0].result, job_succeeded);
+    for (int i : {1, 2}) {
+        EXPECT_EQ(ctx->outcomes()[i].result, job_failed);
+        EXPECT_EQ(ctx->outcomes()[i].reason, "cancelled");
+    }
+    EXPECT_TRUE(ctx->progress().finished);
 }
 
 } // namespace

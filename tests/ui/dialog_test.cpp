@@ -149,7 +149,7 @@ void DialogTest::task_dialog_ok_follows_the_chosen_radio()
 
 void DialogTest::progress_window_cancel_and_end()
 {
-    progress_state state{40, false, false};
+    progress_state state{40, false, false, 0};
     int cancels = 0;
     progress_request r;
     r.title = "Restart";

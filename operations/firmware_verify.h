@@ -1,0 +1,29 @@
+#pragma once
+// After a firmware batch: do the units run what they were sent? Each
+// updated unit is awaited until it answers again, read again, and its
+// firmware version compared with the one before the update.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "operations/batch.h"
+
+namespace talvor {
+
+// The TAPs (by index) an image of `image_class` updates on the unit: its
+// selected ones, less the rail modules an FPGA image skips.
+std::vector<int> updated_taps(const CHubDevice& unit, int image_class);
+// The versions an image of `image_class` changes: the unit's own firmware
+// ("0.64.2"), or those of `taps` ("TAP-1 1.2.3, TAP-2 1.2.3"; FPGA images:
+// the modules' FPGA time stamps).
+std::string firmware_versions(const CHubDevice& unit, int image_class, const std::vector<int>& taps);
+
+// Follows the firmware batch just finished: for every unit it updated,
+// waits at most `timeout` for the unit to answer again and compares the
+// versions. A unit whose version did not change fails as "not installed",
+// one that did not answer again as "did not answer again". The outcomes
+// get the versions after, and the records the versions read. Runs its own
+// progress window; returns its result, or 2 when no unit was updated.
+int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout);
+
+} // namespace talvor
