@@ -9,7 +9,9 @@
 #include "cli/terminal_dialogs.h"
 #include "inventory/code_tables.h"
 #include "cli/launch.h"
+#include "operations/batch_report.h"
 #include "operations/commands.h"
+#include "operations/firmware_verify.h"
 
 namespace talvor::cli {
 
@@ -68,10 +70,25 @@ const std::vector<batch_command>& batch_commands()
         {.name = "firmware",
          .operand = "FILE",
          .takes_class = true,
+         .flags = {{"--verify"}, {"--verify-timeout", "SECONDS"}},
          .summary = "update the firmware of the units (or of their TAPs of --class) from FILE",
+         .notes = "                         --verify: wait for each unit to answer again (--verify-timeout,\n"
+                  "                         default 300 s) and compare its version with the one before\n",
          .run = [](batch_context& ctx, const options& o) {
              const auto path = operand_path(o);
-             return OnFirmwareUpdate(ctx, &path);
+             const int result = OnFirmwareUpdate(ctx, &path);
+             if (!o.has("--verify") || ctx.outcomes().empty())
+                 return result;
+             const auto seconds = whole_number(o.value("--verify-timeout").value_or("300"), 1, 86400);
+             return verify_firmware(ctx, std::chrono::seconds(seconds.value_or(300)));
+         },
+         .check = [](const options& o) -> std::string {
+             const auto t = o.value("--verify-timeout");
+             if (t && !o.has("--verify"))
+                 return "--verify-timeout goes with --verify";
+             if (t && !whole_number(*t, 1, 86400))
+                 return "--verify-timeout needs a number of seconds from 1 to 86400, not '" + *t + "'";
+             return {};
          }},
         {.name = "download-config",
          .flags = {{"--out", "FILE"}, {"--folder", "DIR"}},
@@ -219,6 +236,7 @@ namespace {
 
 struct result_row {
     std::string address, label, result, error, url;
+    std::string version_before, version_after;
 };
 
 // The commands without a batch: each unit the targets name, at once.
@@ -228,9 +246,54 @@ std::vector<result_row> run_each(const batch_command& cmd, batch_context& ctx, c
     for (const auto& u : ctx.manager.group().units()) {
         std::string detail;
         const bool ok = cmd.each(ctx, *u, opts, detail) == 0;
-        rows.push_back({u->address_string(), u->label, ok ? "ok" : "failed", ok ? "" : detail, ok ? detail : ""});
+        rows.push_back({u->address_string(), u->label, ok ? "ok" : "failed", ok ? "" : detail, ok ? detail : "", {}, {}});
     }
     return rows;
+}
+
+std::string versions_text(const result_row& r)
+{
+    if (r.version_before.empty())
+        return {};
+    return " (version " + r.version_before + (r.version_after.empty() ? "" : " -> " + r.version_after) + ")";
+}
+
+// The failed units as an address list: the same command runs on them alone
+// with --list.
+std::string retry_list_text(const std::vector<result_row>& rows)
+{
+    std::string text;
+    for (const result_row& r : rows)
+        if (r.result != "ok")
+            text += r.address + (r.label.empty() || r.label == r.address ? "" : "  # " + r.label) + "\n";
+    return text;
+}
+
+bool write_text_file(const std::string& path, const std::string& text)
+{
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && written;
+}
+
+// The report lines of the batch, the units the refresh dropped included.
+std::string report_lines(batch_context& ctx, const batch_command& cmd, const run_report& refresh)
+{
+    std::string lines = batch_report(ctx);
+    batch_file file = ctx.file();
+    if (file.command.empty())
+        file.command = cmd.name;
+    for (const auto& f : refresh.failed_units()) {
+        batch_outcome o;
+        o.result = job_failed;
+        o.reason = f.error;
+        o.address = f.address;
+        o.label = f.label;
+        lines += batch_report_line(o, file) + "\n";
+    }
+    return lines;
 }
 
 } // namespace
@@ -250,11 +313,12 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
         const bool selected = !interrupted && select_class(ctx.manager.group(), cls, error) > 0;
         if (!selected && !interrupted && !ctx.manager.group().units().empty())
             std::fprintf(stderr, "talvorctl: %s: %s\n", cmd.name, error.c_str());
+        ctx.parallel = opts.parallel;
         if (selected)
             cmd.run(ctx, opts);
         if (selected)
             for (const batch_outcome& o : ctx.outcomes()) {
-                result_row r{o.unit->address_string(), o.unit->label, "ok", {}, {}};
+                result_row r{o.unit->address_string(), o.unit->label, "ok", {}, {}, o.version_before, o.version_after};
                 if (o.result != job_succeeded) {
                     r.result = o.result == job_running ? "cancelled" : "failed";
                     r.error = o.result == job_running ? "did not report" : o.reason;
@@ -264,7 +328,7 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
         nothing_sent = ctx.outcomes().empty();
     }
     for (const auto& f : refresh.failed_units())
-        rows.push_back({f.address, f.label, "failed", f.error, {}});
+        rows.push_back({f.address, f.label, "failed", f.error, {}, {}, {}});
     const bool any_failed =
         std::any_of(rows.begin(), rows.end(), [](const result_row& r) { return r.result != "ok"; });
 
@@ -287,8 +351,18 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                 w.value(r.error);
             if (!r.url.empty())
                 w.key("url"), w.value(r.url);
+            if (!r.version_before.empty())
+                w.key("version_before"), w.value(r.version_before);
+            if (!r.version_after.empty())
+                w.key("version_after"), w.value(r.version_after);
             w.end_object();
         }
+        w.end_array();
+        w.key("failed");
+        w.begin_array();
+        for (const result_row& r : rows)
+            if (r.result != "ok")
+                w.value(r.address);
         w.end_array();
         w.end_object();
         std::printf("%s\n", w.text().c_str());
@@ -301,12 +375,32 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                 line += ": " + r.error;
             else if (!r.url.empty())
                 line += ": " + r.url;
-            std::printf("%s\n", line.c_str());
+            std::printf("%s%s\n", line.c_str(), versions_text(r).c_str());
         }
+        if (any_failed && !cmd.each)
+            std::printf("# failed units (run again on them with --list and a file of these lines):\n%s",
+                        retry_list_text(rows).c_str());
     }
     std::fflush(stdout);
     if (nothing_sent)
         std::fprintf(stderr, "talvorctl: %s: nothing was sent to the units\n", cmd.name);
+
+    bool files_failed = false;
+    if (!cmd.each) {
+        if (opts.retry_list && !write_text_file(*opts.retry_list, "# failed units of talvorctl " +
+                                                                      std::string(cmd.name) + "\n" +
+                                                                      retry_list_text(rows))) {
+            std::fprintf(stderr, "talvorctl: cannot write the retry list '%s'\n", opts.retry_list->c_str());
+            files_failed = true;
+        }
+        const std::string lines = report_lines(ctx, cmd, refresh);
+        if (!lines.empty() && append_batch_log(lines) != 0)
+            std::fprintf(stderr, "talvorctl: cannot add to the batch log in '%s'\n", batch_log_folder().c_str());
+        if (opts.report_file && !write_text_file(*opts.report_file, lines)) {
+            std::fprintf(stderr, "talvorctl: cannot write the report '%s'\n", opts.report_file->c_str());
+            files_failed = true;
+        }
+    }
 
     if (interrupted)
         return 130;
@@ -318,7 +412,7 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                      cmd.name);
         return 2;
     }
-    return any_failed || nothing_sent || rows.empty() || ui.errors_shown() ? 1 : 0;
+    return any_failed || nothing_sent || rows.empty() || files_failed || ui.errors_shown() ? 1 : 0;
 }
 
 } // namespace talvor::cli

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transport/json_quote.h"
+
 namespace talvor::cli {
 
 class json_writer {
@@ -30,9 +32,5 @@ private:
     std::vector<bool> first_; // per open container: no element written yet
     bool after_key_ = false;
 };
-
-// The JSON string literal (quotes included) of arbitrary bytes. Bytes that
-// are not valid UTF-8 become U+FFFD so the output stays valid JSON.
-std::string json_quote(std::string_view text);
 
 } // namespace talvor::cli

@@ -54,7 +54,20 @@ std::string usage_text()
            "  --yes                  answer every question of a command with the button that goes on\n"
            "  --class NAME           the class to select: a hub class (the units' own by default)\n"
            "                         or a TAP class such as \"Rail Module\" (those TAPs of the units)\n"
+           "  --parallel N           at most N units at work at once, the others wait in order\n"
+           "  --retry-list FILE      write the addresses of the units that failed to FILE (for --list)\n"
+           "  --report FILE          write the batch's report (one JSON line per unit) to FILE too\n"
            "  --help                 show this text\n";
+}
+
+std::optional<std::size_t> whole_number(const std::string& text, std::size_t low, std::size_t high)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const std::size_t n = std::stoul(text);
+    if (n < low || n > high)
+        return std::nullopt;
+    return n;
 }
 
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error)
@@ -109,6 +122,21 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
             if (!v)
                 return std::nullopt;
             o.class_name = *v;
+        } else if ((a == "--retry-list" || a == "--report") && o.batch && !o.batch->each) {
+            auto v = operand("a file name");
+            if (!v)
+                return std::nullopt;
+            (a == "--report" ? o.report_file : o.retry_list) = *v;
+        } else if (a == "--parallel" && o.batch && !o.batch->each) {
+            auto v = operand("a number of units");
+            if (!v)
+                return std::nullopt;
+            const auto n = whole_number(*v, 1, 100000);
+            if (!n) {
+                error = "--parallel needs a number of units from 1 to 100000, not '" + *v + "'";
+                return std::nullopt;
+            }
+            o.parallel = *n;
         } else if (const command_flag* f = o.batch ? o.batch->find_flag(a) : nullptr) {
             if (!f->repeats && o.has(a)) {
                 error = a + " given twice";

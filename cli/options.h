@@ -1,5 +1,6 @@
 #pragma once
 // talvorctl's command line.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,9 @@ struct options {
     bool discover_targets = false;       // a batch over the units discovery finds
     std::optional<std::string> operand;  // a batch command's leading FILE (or FOLDER)
     std::optional<std::string> class_name; // --class NAME
+    std::optional<std::string> retry_list; // --retry-list FILE: the failed units' addresses go there
+    std::optional<std::string> report_file; // --report FILE: the batch's report lines go there too
+    std::size_t parallel = 0;              // --parallel N; 0: every unit at once
     std::vector<std::string> flags;      // a batch command's own plain switches given
     // A batch command's own switches with a value, in the order given.
     std::vector<std::pair<std::string, std::string>> values;
@@ -41,6 +45,9 @@ struct options {
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error);
 
 std::string usage_text();
+
+// A decimal number from `low` to `high`, nothing else; nullopt otherwise.
+std::optional<std::size_t> whole_number(const std::string& text, std::size_t low, std::size_t high);
 
 // The password file's bytes as it holds them, one trailing LF or CR LF
 // dropped, read into `out` without copies left behind; 0, or -1 when it

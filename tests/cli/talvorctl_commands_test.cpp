@@ -15,14 +15,6 @@ namespace {
 
 const std::string common = "--password-file password --tls-checks none --yes ";
 
-std::string admin_unit(const std::string& name, const std::string& kind, const std::string& address,
-                       std::uint32_t caps, const std::string& extra = "")
-{
-    return R"({"name": ")" + name + R"(", "kind": ")" + kind + R"(", "address": ")" + address +
-           R"(", "password": "fleet-pw", "gen_conf": {"system": "622", "ser": "SER-)" + name +
-           R"(", "fw_v_net": "v0.64.2", "capabilities": )" + std::to_string(caps) + "}" + extra + "}";
-}
-
 // The unit's events from `from` on, logins and logouts left out.
 std::vector<sim::unit_event> actions(const sim::fleet_server& fleet, const std::string& unit, std::size_t from)
 {

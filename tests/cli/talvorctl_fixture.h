@@ -54,11 +54,13 @@ protected:
         fleet_ = std::make_unique<sim::fleet_server>(R"({"units": [)" + units_json + "]}", dir_ / "sim");
     }
 
-    // Runs talvorctl with no terminal on stdin and a settings store of its own.
+    // Runs talvorctl with no terminal on stdin, a settings store and a
+    // batch log folder of its own.
     run_result run(const std::string& args)
     {
         const std::string cmd = "cd '" + dir_.string() + "' && XDG_CONFIG_HOME='" + (dir_ / "config").string() +
-                                "' timeout 120 '" TALVORCTL_PATH "' " + args + " </dev/null >out.txt 2>err.txt";
+                                "' XDG_STATE_HOME='" + (dir_ / "state").string() + "' timeout 120 '" TALVORCTL_PATH
+                                "' " + args + " </dev/null >out.txt 2>err.txt";
         const int status = std::system(cmd.c_str());
         run_result r;
         r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -87,6 +89,15 @@ inline std::string wss_unit(const std::string& name, const std::string& address,
            mac + R"(", "fw_v_net": "v1.5.0"}})";
 }
 
+// A Talvor unit of either protocol with the given capabilities.
+inline std::string admin_unit(const std::string& name, const std::string& kind, const std::string& address,
+                              std::uint32_t caps, const std::string& extra = "")
+{
+    return R"({"name": ")" + name + R"(", "kind": ")" + kind + R"(", "address": ")" + address +
+           R"(", "password": "fleet-pw", "gen_conf": {"system": "622", "ser": "SER-)" + name +
+           R"(", "fw_v_net": "v0.64.2", "capabilities": )" + std::to_string(caps) + "}" + extra + "}";
+}
+
 // Undoes the JSON escaping of \\ and \" (the reader hands strings back raw).
 inline std::string unescape(const std::string& raw)
 {
@@ -101,7 +112,7 @@ inline std::string unescape(const std::string& raw)
 
 // The units of a --json run by address: result, protocol, error, details.
 struct unit_view {
-    std::string result, protocol, error, label;
+    std::string result, protocol, error, label, version_before, version_after;
     std::map<std::string, std::string> details;
     int taps = 0;
 };
@@ -122,6 +133,8 @@ inline std::map<std::string, unit_view> units_of(const std::string& json)
         v.protocol = p->get_string(p->find(u, "protocol"));
         v.error = p->get_string(p->find(u, "error"));
         v.label = p->get_string(p->find(u, "label"));
+        v.version_before = p->get_string(p->find(u, "version_before"));
+        v.version_after = p->get_string(p->find(u, "version_after"));
         const std::size_t details = p->find(u, "details");
         std::size_t row = details + 1;
         for (int k = 0; p->is(details, json_type::array) && k < p->tokens[details].size; ++k, row = p->skip(row))

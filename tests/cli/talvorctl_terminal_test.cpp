@@ -11,7 +11,8 @@ protected:
     std::unique_ptr<pty_child> run_on_terminal(const std::vector<std::string>& args)
     {
         return std::make_unique<pty_child>(TALVORCTL_PATH, args, dir_.string(),
-                                           std::vector<std::string>{"XDG_CONFIG_HOME=" + (dir_ / "config").string()},
+                                           std::vector<std::string>{"XDG_CONFIG_HOME=" + (dir_ / "config").string(),
+                                                                    "XDG_STATE_HOME=" + (dir_ / "state").string()},
                                            (dir_ / "out.txt").string());
     }
 };
