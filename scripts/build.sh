@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Configures and builds into build/ (or $BUILD_DIR). Extra arguments go to
-# cmake's configure step; $TARGETS, when set, limits what is built.
+# cmake's configure step; $TARGETS, when set, limits what is built. Warnings
+# are errors here, as in CI.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVOR_WERROR=ON "$@" >/dev/null
 targets=()
 for t in ${TARGETS:-}; do targets+=(--target "$t"); done
 cmake --build "$build_dir" -j "$(nproc)" "${targets[@]}"
