@@ -60,8 +60,7 @@ std::intptr_t on_file_drop(batch_context& ctx, const window_message& m)
         ctx.ui.task_dialog(error_dialog(target->title, "Multiple files not supported", target->content));
         return 0;
     }
-    target->run(ctx, files.front());
-    return 0;
+    return target->run(ctx, files.front());
 }
 
 } // namespace talvor

@@ -37,7 +37,10 @@ CMainDialog::CMainDialog(window_bridge& bridge, dialogs& ui, AppSettings& settin
 {
     manager_->group().tree = static_cast<tree_hook*>(this);
     batch_->consistency_check = consistency_check();
-    manager_->other_message = [this](const window_message& m, message_reply&) { return on_file_drop(*batch_, m); };
+    manager_->other_message = [this](const window_message& m, message_reply&) -> std::intptr_t {
+        run_batch([&] { return on_file_drop(*batch_, m); });
+        return 0;
+    };
     ensure_resources();
     setWindowIcon(QIcon(QStringLiteral(":/talvor/icon.png")));
     setWindowTitle(QString::fromUtf8(application_name.data(), application_name.size()));

@@ -94,6 +94,11 @@ private:
     void insert_unit(CHubDevice& unit);
     void place_status_parts();
     void run_batch_command(int id);
+    // Runs a batch command, logs the batch it ran and, when its progress
+    // window asks to, runs it again on the units that failed. Its result.
+    int run_batch(const std::function<int()>& command);
+    // Check marks after the model's selection changed under the tree.
+    void show_selection();
     void tree_context_menu(const QPoint& pos);
     CHubDevice* unit_at(QTreeWidgetItem* item) const;
 

@@ -1,4 +1,5 @@
-// The batch commands of the action buttons and their menus, and the context
+// The batch commands of the action buttons and their menus (each batch
+// logged, and run again on its failed units when asked), and the context
 // menu of a unit.
 #include "ui/main_dialog.h"
 
@@ -6,6 +7,9 @@
 #include <QMenu>
 #include <QUrl>
 
+#include <map>
+
+#include "operations/batch_report.h"
 #include "operations/commands.h"
 #include "ui/custom_tree_ctrl.h"
 
@@ -13,47 +17,58 @@ namespace talvor {
 
 void CMainDialog::run_batch_command(int id)
 {
-    batch_context& ctx = *batch_;
-    switch (id) {
-    case cmd_update_firmware:
-        OnFirmwareUpdate(ctx, nullptr);
-        break;
-    case cmd_download_configuration:
-        OnDownloadConfiguration(ctx);
-        break;
-    case cmd_upload_configuration:
-        OnUploadConfiguration(ctx, nullptr);
-        break;
-    case cmd_upload_ct_types:
-        OnUploadCtTypes(ctx, nullptr);
-        break;
-    case cmd_restart_selected:
-        OnRestart(ctx);
-        break;
-    case cmd_erase_sd_card:
-        OnEraseSdCard(ctx);
-        break;
-    case cmd_upload_customization:
-        OnUploadCustomization(ctx, nullptr, 1);
-        break;
-    case cmd_remove_customization:
-        OnUploadCustomization(ctx, nullptr, 0);
-        break;
-    case cmd_upload_certificate:
-        OnUploadCertificate(ctx, nullptr);
-        break;
-    case cmd_upload_private_key:
-        OnUploadCertificateKey(ctx);
-        break;
-    case cmd_regenerate_certificate:
-        OnRegenerateFallbackCertificate(ctx);
-        break;
-    case cmd_delete_certificate:
-        OnEraseCertificate(ctx);
-        break;
-    default:
-        break;
+    static const std::map<int, int (*)(batch_context&)> commands = {
+        {cmd_update_firmware, [](batch_context& c) { return OnFirmwareUpdate(c, nullptr); }},
+        {cmd_download_configuration, [](batch_context& c) { return OnDownloadConfiguration(c); }},
+        {cmd_upload_configuration, [](batch_context& c) { return OnUploadConfiguration(c, nullptr); }},
+        {cmd_upload_ct_types, [](batch_context& c) { return OnUploadCtTypes(c, nullptr); }},
+        {cmd_restart_selected, [](batch_context& c) { return OnRestart(c); }},
+        {cmd_erase_sd_card, [](batch_context& c) { return OnEraseSdCard(c); }},
+        {cmd_upload_customization, [](batch_context& c) { return OnUploadCustomization(c, nullptr, 1); }},
+        {cmd_remove_customization, [](batch_context& c) { return OnUploadCustomization(c, nullptr, 0); }},
+        {cmd_upload_certificate, [](batch_context& c) { return OnUploadCertificate(c, nullptr); }},
+        {cmd_upload_private_key, [](batch_context& c) { return OnUploadCertificateKey(c); }},
+        {cmd_regenerate_certificate, [](batch_context& c) { return OnRegenerateFallbackCertificate(c); }},
+        {cmd_delete_certificate, [](batch_context& c) { return OnEraseCertificate(c); }},
+    };
+    const auto it = commands.find(id);
+    if (it != commands.end())
+        run_batch([this, run = it->second] { return run(*batch_); });
+}
+
+int CMainDialog::run_batch(const std::function<int()>& command)
+{
+    for (;;) {
+        const int result = command();
+        // 0: the command ended before any job; 2 without outcomes: nothing
+        // was dispatched. Either way there is no batch to record.
+        if (result == 0 || batch_->outcomes().empty())
+            return result;
+        if (append_batch_log(batch_report(*batch_)) != 0)
+            qWarning("talvor-manager: cannot write the batch log in %s", batch_log_folder().c_str());
+        if (result != IDRETRY || batch_->select_failed() == 0)
+            return result;
+        show_selection();
     }
+}
+
+void CMainDialog::show_selection()
+{
+    unit_group& group = manager_->group();
+    group.raise_check_guard(); // the marks follow the model, not the other way round
+    auto mark = [](tree_node node, int selected) {
+        if (QTreeWidgetItem* item = CCustomTreeCtrl::item_of(node))
+            item->setCheckState(0, selected ? Qt::Checked : Qt::Unchecked);
+    };
+    for (const auto& unit : group.units()) {
+        mark(unit->tree_item, unit->selected);
+        for (const auto& tap : unit->taps)
+            mark(tap->tree_item, tap->selected);
+    }
+    group.lower_check_guard();
+    update_status();
+    update_buttons();
+    refresh_details();
 }
 
 CHubDevice* CMainDialog::unit_at(QTreeWidgetItem* item) const

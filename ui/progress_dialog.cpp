@@ -1,5 +1,7 @@
 #include "ui/progress_dialog.h"
 
+#include <QPushButton>
+
 #include <algorithm>
 
 namespace talvor {
@@ -15,9 +17,14 @@ CProgressDialog::CProgressDialog(const progress_request& request, QWidget* paren
     r.title = request.title;
     r.main_instruction = request.main_instruction;
     r.verification_text = request.verification_text;
-    r.buttons = button_ok | button_cancel;
+    r.buttons = button_ok | button_retry | button_cancel;
     r.disabled_buttons = ok_disabled | cancel_disabled;
     dialog_ = std::make_unique<CTaskDialog>(r, parent);
+    // Offered once the batch has ended with failures: the window runs the
+    // command again on the units that failed.
+    QPushButton* retry = dialog_->button(IDRETRY);
+    retry->setText(QStringLiteral("Retry Failed Units"));
+    retry->setVisible(false);
     dialog_->show_progress_bar(0, 100);
     dialog_->on_button = [this](int id) { return clicked(id); };
     dialog_->on_verification = [this](bool checked) { verification(checked); };
@@ -40,6 +47,7 @@ void CProgressDialog::tick()
     if (s.finished) {
         dialog_->set_progress(100);
         dialog_->set_disabled_buttons(cancel_disabled);
+        dialog_->button(IDRETRY)->setVisible(dialog_->progress_error());
     } else {
         dialog_->set_progress(std::clamp(s.position, 0, 100));
     }

@@ -1,7 +1,8 @@
 #pragma once
 // The batch progress window over the task dialog: the bar follows the
 // batch's poll, OK opens once every unit has reported, and Cancel only
-// works after "Cancel Operation" was ticked.
+// works after "Cancel Operation" was ticked. A batch that ended with
+// failures also offers "Retry Failed Units", which closes it with IDRETRY.
 #include <memory>
 
 #include "inventory/dialogs.h"

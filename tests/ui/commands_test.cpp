@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 
+#include "operations/batch_report.h"
 #include "simulator/hubsim.h"
 #include "tests/connect/netns.h"
 #include "tests/operations/firmware_images.h"
@@ -127,6 +128,13 @@ QAbstractButton* radio_with(const CTaskDialog& d, const QString& text, bool want
     return nullptr;
 }
 
+// Picks the right word and confirms.
+void confirm(CTaskDialog& d)
+{
+    radio_with(d, word_to_choose(d), true)->click();
+    d.button(IDOK)->click();
+}
+
 void drop(QWidget* target, const QStringList& paths)
 {
     QMimeData data;
@@ -150,6 +158,7 @@ private slots:
     void cleanup();
 
     void firmware_update_from_the_button_with_one_unit_failing();
+    void retry_runs_the_batch_again_on_the_failed_units_only();
     void drops_on_the_action_buttons_data();
     void drops_on_the_action_buttons();
     void unit_menu_opens_the_browser_and_trusts_certificates();
@@ -173,6 +182,7 @@ private:
 void CommandsTest::initTestCase()
 {
     QVERIFY(dir_.isValid());
+    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("state")).toLocal8Bit()); // the batch log
     set_trusted_folder(dir_.filePath(QStringLiteral("trusted")).toStdString());
 }
 
@@ -248,8 +258,7 @@ void CommandsTest::firmware_update_from_the_button_with_one_unit_failing()
         QVERIFY(ok->isEnabled());
         radio_with(d, word, false)->click();
         QVERIFY(!ok->isEnabled());
-        radio_with(d, word, true)->click();
-        ok->click();
+        confirm(d);
         confirmed = true;
     });
     driver_->steps.push_back([&](CTaskDialog& d) {
@@ -277,6 +286,46 @@ void CommandsTest::firmware_update_from_the_button_with_one_unit_failing()
     QVERIFY(confirmed);
     QVERIFY(progress_done);
     QCOMPARE(driver_->seen.size(), std::size_t(2));
+}
+
+void CommandsTest::retry_runs_the_batch_again_on_the_failed_units_only()
+{
+    serve({unit_json("good", "http", "127.80.0.1", cap_progress),
+           unit_json("failing", "http", "127.80.0.2", cap_progress,
+                     R"(,"faults":{"fail":{"fw_net_file.action":[500]}})")}); // fails once
+    ui_->file = write(QStringLiteral("hub.bin"), test::hub_image(300)).toStdString();
+    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("retry-state")).toLocal8Bit()); // a log of its own
+    batch_context& batch = window_->batch();
+    auto finish_with = [&](int button, std::size_t units) {
+        return [&batch, button, units](CTaskDialog& d) {
+            QCOMPARE(batch.outcomes().size(), units);
+            QPushButton* retry = d.button(IDRETRY);
+            QCOMPARE(retry->text(), QStringLiteral("Retry Failed Units"));
+            QVERIFY(!retry->isVisible());
+            QVERIFY(QTest::qWaitFor([&] { return d.button(IDOK)->isEnabled(); }, 20000));
+            QCOMPARE(retry->isVisible(), d.progress_error());
+            d.button(button)->click();
+        };
+    };
+    driver_->steps = {confirm, finish_with(IDRETRY, 2),
+                      [](CTaskDialog& d) { d.button(IDYES)->click(); }, // the image loaded before
+                      confirm, finish_with(IDOK, 1)};
+    QTest::mouseClick(window_->command_button(cmd_update_firmware), Qt::LeftButton);
+    QVERIFY(driver_->steps.empty());
+    QCOMPARE(driver_->seen[2].content, QStringLiteral("Use previously loaded firmware image ?"));
+    QCOMPARE(window_->item_of(unit("127.80.0.1"))->checkState(0), Qt::Unchecked);
+    QCOMPARE(window_->item_of(unit("127.80.0.2"))->checkState(0), Qt::Checked);
+    QVERIFY(window_->tree_consistent());
+    QCOMPARE(window_->status_part(1)->text(), QStringLiteral("Selected: 1"));
+
+    // Both batches are in the log: two units, then the one retried.
+    int lines = 0;
+    for (const auto& e : std::filesystem::directory_iterator(batch_log_folder())) {
+        std::ifstream in(e.path());
+        for (std::string line; std::getline(in, line);)
+            lines += line.find("\"127.80.0.") != std::string::npos;
+    }
+    QCOMPARE(lines, 3);
 }
 
 void CommandsTest::drops_on_the_action_buttons_data()
