@@ -60,16 +60,18 @@ int zt_hub_http::post_form(const std::string& path, const std::string& body)
 int zt_hub_http::post_multipart(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts,
                                 const progress_range& progress)
 {
+    // Nothing is copied: the parts (a firmware image many units share) and
+    // the exchange's own framing texts outlive the run.
     http_exchange ex(session_, true, path);
-    ex.add_segment(std::string_view(ex.multipart_head()));
+    ex.add_segment_in_place(bytes_of(ex.multipart_head()));
     bool first = true;
     for (const auto& part : parts) {
         if (!first)
-            ex.add_segment(std::string_view(ex.multipart_separator()));
-        ex.add_segment(part);
+            ex.add_segment_in_place(bytes_of(ex.multipart_separator()));
+        ex.add_segment_in_place(part);
         first = false;
     }
-    ex.add_segment(std::string_view(ex.multipart_tail()));
+    ex.add_segment_in_place(bytes_of(ex.multipart_tail()));
     return ex.run(progress);
 }
 

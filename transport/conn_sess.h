@@ -113,13 +113,17 @@ public:
     // Body segments, sent in order (copied).
     void add_segment(std::span<const std::uint8_t> bytes);
     void add_segment(std::string_view text);
+    // A segment sent from where it lies (a firmware image many units share):
+    // the bytes must stay as they are until run() has returned.
+    void add_segment_in_place(std::span<const std::uint8_t> bytes);
     // Multipart framing texts built from one boundary of this exchange.
     const std::string& multipart_head() const;      // B "\r\n\r\n"
     const std::string& multipart_separator() const; // "\r\n" B "\r\n\r\n"
     const std::string& multipart_tail() const;      // "\r\n" B "--\r\n"
 
-    // Sends the request and its body (1024-byte steps, progress before each
-    // and after the last) and reads the status. 200, the unit's status, or
+    // Sends the request and its body (in pieces of up to 64 KiB, progress
+    // before each and after the last; cancellation between pieces and
+    // inside a blocked one) and reads the status. 200, the unit's status, or
     // an internal code - 1000 (-998 cancelled, -975 refused).
     int run(const progress_range& progress);
     // Reads the whole body; 0 when it ended below `limit`, else -1.

@@ -1,5 +1,6 @@
 #include "transport/file_bytes.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace talvor {
@@ -10,6 +11,12 @@ int read_file_bytes(const std::filesystem::path& path, std::vector<std::uint8_t>
     if (!in)
         return -1;
     std::vector<std::uint8_t> data;
+    // Sized once: a 16 MiB image grown by doubling was held twice over
+    // while it was read.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec)
+        data.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, max_file_bytes)));
     char chunk[1024];
     for (;;) {
         in.read(chunk, sizeof chunk);

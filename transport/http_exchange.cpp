@@ -17,10 +17,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <limits>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <vector>
 
 #include "transport/conn_sess.h"
 #include "transport/conn_sess_impl.h"
@@ -43,7 +45,12 @@ struct http_link {
 
 namespace {
 
-constexpr std::size_t step_bytes = 1024;
+constexpr std::size_t step_bytes = 1024; // body reads
+// Body writes: one system call per 1024-byte step held uploads to a third
+// of the wire's speed; pieces this large still move the progress value
+// often and let a cancellation in between.
+constexpr std::size_t piece_bytes = 64 * 1024;
+constexpr std::size_t piece_buffers = 16;
 using tcp_cork = asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_CORK>;
 // Set-Cookie tokens may be long; only a runaway header block is refused.
 constexpr std::size_t header_limit = 4u << 20;
@@ -117,6 +124,19 @@ bool still_usable(http_link& link)
     return ec == asio::error::would_block || ec == asio::error::try_again;
 }
 
+// Drops the first `n` bytes of a gather list.
+void consume(std::vector<asio::const_buffer>& parts, std::size_t n)
+{
+    std::size_t whole = 0;
+    while (whole < parts.size() && n >= parts[whole].size()) {
+        n -= parts[whole].size();
+        ++whole;
+    }
+    parts.erase(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(whole));
+    if (!parts.empty())
+        parts.front() += n;
+}
+
 bool never_reached_unit(const error_code& ec)
 {
     return ec == asio::error::broken_pipe || ec == asio::error::connection_reset ||
@@ -129,7 +149,8 @@ struct http_exchange::impl {
     conn_sess::impl& session;
     bool post = false;
     std::string path;
-    byte_vector body;
+    std::vector<std::span<const std::uint8_t>> body; // in order
+    std::deque<byte_vector> copies;                  // what copied segments point into
     std::string head, separator, tail;
 
     std::shared_ptr<http_link> link;
@@ -161,14 +182,15 @@ struct http_exchange::impl {
 
     // 0, or the failing code; `maybe_unsent` tells whether nothing reached
     // the unit, so that another connection may carry the request.
-    int write(const void* data, std::size_t size, int error_code_for, bool* maybe_unsent)
+    int write(std::vector<asio::const_buffer> parts, int error_code_for, bool* maybe_unsent)
     {
         if (session.cancel.load())
             return tcode::cancelled;
         // While the socket has room a step cannot block: write it straight
         // away and keep the event loop for the steps that must wait.
         error_code ec;
-        std::size_t written = link->socket.write_some(asio::buffer(data, size), ec);
+        const std::size_t size = asio::buffer_size(parts);
+        std::size_t written = link->socket.write_some(parts, ec);
         if (!ec && written == size)
             return tcode::ok;
         if (ec && ec != asio::error::would_block && ec != asio::error::try_again) {
@@ -176,13 +198,12 @@ struct http_exchange::impl {
                 *maybe_unsent = written == 0 && never_reached_unit(ec);
             return error_code_for;
         }
-        const auto* rest = static_cast<const std::uint8_t*>(data) + written;
-        const std::size_t left = size - written;
+        consume(parts, written);
         const std::size_t already = written;
         bool finished = false;
         ec = {};
         const auto end = step(session.timeouts.send, finished, [&] {
-            asio::async_write(link->socket, asio::buffer(rest, left), [&](error_code e, std::size_t n) {
+            asio::async_write(link->socket, parts, [&](error_code e, std::size_t n) {
                 ec = e;
                 written = n;
                 finished = true;
@@ -204,7 +225,7 @@ struct http_exchange::impl {
         if (link && still_usable(*link)) {
             link->reused = true;
             bool unsent = false;
-            const int r = write(text.data(), text.size(), tcode::send_error, &unsent);
+            const int r = write({asio::buffer(text)}, tcode::send_error, &unsent);
             if (r != tcode::send_error || !unsent)
                 return r;
         }
@@ -212,7 +233,7 @@ struct http_exchange::impl {
             close_quietly(link->socket);
         if (const int r = connect_new(); r != tcode::ok)
             return r;
-        return write(text.data(), text.size(), tcode::send_error, nullptr);
+        return write({asio::buffer(text)}, tcode::send_error, nullptr);
     }
 
     int read_head()
@@ -237,7 +258,9 @@ struct http_exchange::impl {
 
     int run(const progress_range& progress, conn_sess& owner)
     {
-        const std::size_t n = body.size();
+        std::size_t n = 0;
+        for (const auto& segment : body)
+            n += segment.size();
         std::string text = std::string(post ? "POST " : "GET ") + wire_path(path) + " HTTP/1.1\r\nHost: " +
                            header_safe(session.host) + "\r\nUser-Agent: " + header_safe(session.user_agent) +
                            "\r\n";
@@ -249,23 +272,38 @@ struct http_exchange::impl {
             return r;
         if (n == 0)
             progress.set_raw(progress.high);
-        // Small steps keep progress and cancellation fine-grained; corking
-        // lets the kernel still send full segments.
+        // Corking lets the kernel send full segments across pieces.
         error_code ignored;
-        if (n > step_bytes)
+        if (n > piece_bytes)
             link->socket.set_option(tcp_cork(true), ignored);
-        for (std::size_t done = 0; done < n; done += step_bytes) {
+        std::size_t segment = 0, offset = 0; // where the next piece starts
+        std::vector<asio::const_buffer> parts;
+        for (std::size_t done = 0; done < n;) {
             progress.report(static_cast<double>(done) / static_cast<double>(n));
-            const std::size_t size = std::min(step_bytes, n - done);
-            if (const int r = write(body.data() + done, size, tcode::write_error, nullptr); r != tcode::ok)
+            parts.clear();
+            std::size_t size = 0;
+            while (segment < body.size() && size < piece_bytes && parts.size() < piece_buffers) {
+                const auto& s = body[segment];
+                const std::size_t take = std::min(s.size() - offset, piece_bytes - size);
+                if (take != 0)
+                    parts.emplace_back(s.data() + offset, take);
+                size += take;
+                offset += take;
+                if (offset == s.size()) {
+                    ++segment;
+                    offset = 0;
+                }
+            }
+            if (const int r = write(parts, tcode::write_error, nullptr); r != tcode::ok)
                 return r;
-            if (n - done <= step_bytes)
+            done += size;
+            if (done == n)
                 progress.report(1.0);
         }
-        if (n > step_bytes)
+        if (n > piece_bytes)
             link->socket.set_option(tcp_cork(false), ignored);
         body.clear();
-        body.shrink_to_fit();
+        copies.clear();
 
         if (const int r = read_head(); r != tcode::ok)
             return r;
@@ -343,12 +381,18 @@ const std::string& http_exchange::multipart_tail() const { return impl_->tail; }
 
 void http_exchange::add_segment(std::span<const std::uint8_t> bytes)
 {
-    impl_->body.insert(impl_->body.end(), bytes.begin(), bytes.end());
+    impl_->copies.emplace_back(bytes.begin(), bytes.end());
+    impl_->body.emplace_back(impl_->copies.back());
 }
 
 void http_exchange::add_segment(std::string_view text)
 {
-    impl_->body.insert(impl_->body.end(), text.begin(), text.end());
+    add_segment(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void http_exchange::add_segment_in_place(std::span<const std::uint8_t> bytes)
+{
+    impl_->body.push_back(bytes);
 }
 
 int http_exchange::run(const progress_range& progress)

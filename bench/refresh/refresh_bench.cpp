@@ -1,17 +1,12 @@
 // Refreshes simulated fleets through the same core and headless bridge as
 // talvorctl and prints, per fleet size and per form of the password prompt
 // (answered at once, or after 300 ms as a person types): wall time, the
-// core's and the simulator's CPU time apart, password prompts, peak memory
-// and memory per unit beyond the first.
-//
-// The simulator and every refresh run in processes of their own, so that
-// CPU time and peak memory are each side's alone and a run's peak is not
-// that of an earlier, larger one.
+// core's and the simulator's CPU time apart (each in a process of its own),
+// password prompts, peak memory and memory per unit beyond the first.
 //
 //   refresh_bench [ROUNDS]       median of ROUNDS rounds (default 3)
 //   BENCH_UNITS=256,1024         fleet sizes besides the single unit
 //   BENCH_KIND=mixed|http|wss    one series only (default: mixed, then wss)
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +20,7 @@
 #include <vector>
 
 #include "bench/support/figures.h"
+#include "bench/support/processes.h"
 #include "cli/run_report.h"
 #include "inventory/dialogs.h"
 #include "inventory/window_bridge_headless.h"
@@ -117,75 +113,11 @@ figures refresh(int count, int typing_ms)
     return f;
 }
 
-struct simulator {
-    pid_t pid = -1;
-    int control = -1; // closing it stops the simulator
-};
-
-simulator start_simulator(const std::string& json, const std::filesystem::path& work)
+figures run_once(bench::sim_process& sim, int count, int typing_ms)
 {
-    int ready[2], control[2];
-    if (pipe(ready) != 0 || pipe(control) != 0)
-        std::exit(1);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(ready[0]);
-        close(control[1]);
-        int code = 0;
-        try {
-            sim::fleet_server fleet(json, work);
-            const char c = 'r';
-            if (write(ready[1], &c, 1) != 1)
-                code = 1;
-            char b;
-            while (read(control[0], &b, 1) > 0) {
-            }
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "simulator: %s\n", e.what());
-            code = 1;
-        }
-        _exit(code);
-    }
-    close(ready[1]);
-    close(control[0]);
-    char c = 0;
-    if (read(ready[0], &c, 1) != 1) {
-        std::fprintf(stderr, "the simulator did not start\n");
-        std::exit(1);
-    }
-    close(ready[0]);
-    return {pid, control[1]};
-}
-
-void stop_simulator(simulator& s)
-{
-    close(s.control);
-    waitpid(s.pid, nullptr, 0);
-}
-
-figures run_once(const simulator& sim, int count, int typing_ms)
-{
-    int out[2];
-    if (pipe(out) != 0)
-        std::exit(1);
-    const double sim0 = bench::cpu_seconds_of(sim.pid);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(out[0]);
-        const figures f = refresh(count, typing_ms);
-        const bool sent = write(out[1], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
-        _exit(sent ? 0 : 1);
-    }
-    close(out[1]);
-    figures f;
-    const bool got = read(out[0], &f, sizeof f) == static_cast<ssize_t>(sizeof f);
-    close(out[0]);
-    waitpid(pid, nullptr, 0);
-    if (!got) {
-        std::fprintf(stderr, "a refresh of %d units did not report\n", count);
-        std::exit(1);
-    }
-    f.sim_cpu = bench::cpu_seconds_of(sim.pid) - sim0;
+    const double sim0 = sim.cpu_seconds();
+    figures f = bench::in_child<figures>([&] { return refresh(count, typing_ms); });
+    f.sim_cpu = sim.cpu_seconds() - sim0;
     return f;
 }
 
@@ -218,7 +150,7 @@ void series(const std::string& kind, const std::vector<int>& sizes, const std::v
 {
     const int largest = sizes.back();
     const auto work = std::filesystem::temp_directory_path() / ("refresh_bench_" + std::to_string(::getpid()));
-    simulator sim = start_simulator(fleet_json(largest, kind), work);
+    bench::sim_process sim(fleet_json(largest, kind), work);
 
     std::vector<row> rows;
     for (int typing : forms)
@@ -228,7 +160,7 @@ void series(const std::string& kind, const std::vector<int>& sizes, const std::v
     for (int r = 0; r < rounds; ++r)
         for (auto& row : rows)
             row.rounds.push_back(run_once(sim, row.units, row.typing_ms));
-    stop_simulator(sim);
+    sim.stop();
     std::filesystem::remove_all(work);
 
     const char* what = kind == "mixed" ? "half HTTP, half WebSocket" : kind == "wss" ? "WebSocket only" : "HTTP only";

@@ -1,7 +1,9 @@
-// Upload throughput of the unit session (1024-byte steps) next to curl
-// posting the same 16 MiB body to the same loopback unit in the same run.
+// Upload throughput of the unit session next to curl posting the same
+// 16 MiB body to the same loopback unit, round by round, and the median of
+// the rounds (default 5).
 #include <algorithm>
 #include <chrono>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bench/support/figures.h"
 #include "raw_server.h"
 #include "transport/conn_sess.h"
 
@@ -69,19 +72,22 @@ int main(int argc, char** argv)
     }
     close(fd);
 
-    double best_ours = 0, best_curl = 0, best_curl_own = 0;
+    std::vector<double> ours, curl, curl_own, ratios;
     auto session = conn_sess::create(test::mapped(address), "Talvor Manager");
+    std::printf("upload of %zu bytes over loopback\n", body_size);
+    std::printf("machine: %s\n", bench::machine_line().c_str());
+    std::printf("round  session MB/s  curl MB/s (own time)  curl MB/s (with start)  ratio\n");
     for (int round = 0; round < rounds; ++round) {
         const auto t0 = clock_type::now();
         http_exchange x(session, true, "/fw_net_file.action");
-        x.add_segment(body);
+        x.add_segment_in_place(body); // as a firmware upload sends its image
         const int status = x.run(progress_range{});
         const auto t1 = clock_type::now();
         if (status != 200) {
             std::fprintf(stderr, "upload failed: %d\n", status);
             return 1;
         }
-        best_ours = std::max(best_ours, mb_per_s(body_size, t1 - t0));
+        ours.push_back(mb_per_s(body_size, t1 - t0));
 
         const std::string cmd = std::string("curl -s -o /dev/null -H 'Expect:' --data-binary @") + path +
                                 " http://" + address + "/fw_net_file.action -w '%{http_code} %{time_total}'";
@@ -96,14 +102,14 @@ int main(int argc, char** argv)
             unlink(path);
             return 1;
         }
-        best_curl = std::max(best_curl, mb_per_s(body_size, c1 - c0));
-        best_curl_own = std::max(best_curl_own, static_cast<double>(body_size) / 1e6 / std::atof(out + 4));
+        curl.push_back(mb_per_s(body_size, c1 - c0));
+        curl_own.push_back(static_cast<double>(body_size) / 1e6 / std::atof(out + 4));
+        ratios.push_back(ours.back() / curl_own.back());
+        std::printf("%5d %13.1f %21.1f %23.1f %6.2f\n", round + 1, ours.back(), curl_own.back(), curl.back(),
+                    ratios.back());
     }
     unlink(path);
-    std::printf("upload of %zu bytes over loopback, best of %d rounds\n", body_size, rounds);
-    std::printf("  conn_sess (1024-byte steps): %8.1f MB/s\n", best_ours);
-    std::printf("  curl --data-binary:          %8.1f MB/s (process start included)\n", best_curl);
-    std::printf("  curl by its own time_total:  %8.1f MB/s\n", best_curl_own);
-    std::printf("  ratio to curl's own speed: %.2f\n", best_ours / best_curl_own);
+    std::printf("median %12.1f %21.1f %23.1f %6.2f  (median of the ratios; target at least 0.5)\n",
+                bench::median(ours), bench::median(curl_own), bench::median(curl), bench::median(ratios));
     return 0;
 }
