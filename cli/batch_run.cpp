@@ -77,10 +77,12 @@ const std::vector<batch_command>& batch_commands()
          .run = [](batch_context& ctx, const options& o) {
              const auto path = operand_path(o);
              const int result = OnFirmwareUpdate(ctx, &path);
-             if (!o.has("--verify") || ctx.outcomes().empty())
+             // --verify ticked the confirmation's check box.
+             if (!ctx.verify_chosen || ctx.outcomes().empty())
                  return result;
-             const auto seconds = whole_number(o.value("--verify-timeout").value_or("300"), 1, 86400);
-             return verify_firmware(ctx, std::chrono::seconds(seconds.value_or(300)));
+             const auto seconds = o.value("--verify-timeout");
+             return verify_firmware(ctx, seconds ? std::chrono::seconds(whole_number(*seconds, 1, 86400).value_or(300))
+                                                 : verify_timeout_default);
          },
          .check = [](const options& o) -> std::string {
              const auto t = o.value("--verify-timeout");

@@ -10,6 +10,7 @@
 #include "cli/terminal.h"
 #include "cli/terminal_questions.h"
 #include "inventory/password_text.h"
+#include "operations/firmware_verify.h"
 
 namespace talvor::cli {
 
@@ -116,6 +117,8 @@ task_dialog_answer terminal_dialogs::task_dialog(const task_dialog_request& requ
     } else {
         a = ask_question(request, read_answer);
     }
+    if (request.verification_text == verify_box_text)
+        a.verification_checked = opts_.has("--verify"); // the switch answers the firmware check box
     std::fputs(answer_text(request, a).c_str(), stderr);
     return a;
 }

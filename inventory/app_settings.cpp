@@ -17,6 +17,12 @@ void save_settings(settings_store& store, const settings_values& values)
     store.write_int(settings_section, setting_tls_checks, values.tls_checks);
 }
 
+std::size_t parallel_limit(settings_store& store)
+{
+    const int n = store.read_int(settings_section, setting_parallel).value_or(0);
+    return n < 0 || n > parallel_limit_max ? 0 : static_cast<std::size_t>(n);
+}
+
 settings_dialog_state open_settings_dialog(const settings_values& current)
 {
     settings_dialog_state s;

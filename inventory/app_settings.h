@@ -1,6 +1,7 @@
 #pragma once
 // The two persisted settings, their load rules and the store they live in.
 #include <atomic>
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -14,6 +15,11 @@ inline constexpr std::string_view settings_company = "Quillon";
 inline constexpr std::string_view settings_section = "Settings";
 inline constexpr std::string_view setting_discover = "Discover";
 inline constexpr std::string_view setting_tls_checks = "TLSChecks";
+// The window's pace for batches: at most this many units at work at once
+// (absent or 0: all at once). Kept beside the two settings, but written by
+// the settings dialog alone, after them.
+inline constexpr std::string_view setting_parallel = "ParallelUnits";
+inline constexpr int parallel_limit_max = 999;
 
 // A plain copy of the settings (what the settings dialog edits).
 struct settings_values {
@@ -50,6 +56,9 @@ public:
 settings_values load_settings(settings_store& store);
 // Writes "Discover" then "TLSChecks". Only the settings dialog's OK calls it.
 void save_settings(settings_store& store, const settings_values& values);
+
+// "ParallelUnits" as a batch takes it: out of 0..parallel_limit_max is 0.
+std::size_t parallel_limit(settings_store& store);
 
 // The settings dialog's state and its OK rule.
 struct settings_dialog_state {

@@ -89,6 +89,9 @@ struct progress_state {
     bool error = false;    // a unit's job failed: the bar shows the error state
     bool finished = false; // every unit has reported: 100, OK enabled, Cancel disabled
     int waiting = 0;       // units not yet started: their turn comes as others finish
+    // Once finished: one line per unit that failed or whose firmware version
+    // was checked ("label: reason (version before -> after)").
+    std::string results;
 };
 
 // The modal batch progress window: main instruction = the progress text,

@@ -50,6 +50,9 @@ struct batch_outcome {
     // Firmware updates: the version before and, once checked, after; empty
     // when not known. For TAPs, "label version" of each, joined by ", ".
     std::string version_before, version_after;
+    // A follow-up job's last word, on the UI thread as it reports (before
+    // the progress window lists the results).
+    std::function<void(batch_outcome&)> on_report;
 };
 
 // The file the batch last started sent, for its report.
@@ -79,6 +82,9 @@ public:
     // At most this many units at work at once; the others wait in order,
     // queued as their turn comes. 0: all at once.
     std::size_t parallel = 0;
+    // The firmware confirmation's check box as answered: the front end
+    // verifies the update once its batch is over. Cleared by every command.
+    bool verify_chosen = false;
 
     // Steps 1 and 2: false (the command does nothing) while any unit job is
     // outstanding; otherwise runs the consistency check and forgets the
@@ -91,8 +97,10 @@ public:
     // The partial-support question; the button pressed (IDYES goes on).
     int AskProceedPartial(const std::string& title);
     // The word-selection confirmation; nonzero only when OK was pressed on
-    // the right word. `footer` may be null.
-    int ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer);
+    // the right word. `footer` may be null. With `verification`, the check
+    // box of that text is offered and its state lands in `checked`.
+    int ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer,
+                        const char* verification = nullptr, bool* checked = nullptr);
     // Step 7: lifts an earlier cancel on every unit that has a session.
     void clear_cancels();
     // Step 8 for one unit; a queued unit joins the batch's outcomes. Beyond
@@ -101,7 +109,8 @@ public:
                   const std::function<bool(const CHubDevice&)>& extra = {});
     // A follow-up job of a unit of the batch just finished (its outcome is
     // kept and updated when the job reports); never waits for a turn.
-    bool dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job);
+    bool dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job,
+                            std::function<void(batch_outcome&)> on_report = {});
     // Step 9: runs the progress window; 2 when nothing was dispatched or a
     // progress window is already open.
     int ShowOperationProgress(const std::string& progress_text, const std::string& title);

@@ -24,7 +24,8 @@ int scaled(std::mt19937& rng, std::uint64_t n) { return static_cast<int>((n * st
 
 } // namespace
 
-int batch_context::ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer)
+int batch_context::ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer,
+                                   const char* verification, bool* checked)
 {
     std::array<int, 8> order{0, 1, 2, 3, 4, 5, 6, 7};
     shuffle_with_rand(order);
@@ -49,8 +50,14 @@ int batch_context::ConfirmParanoid(const std::string& instruction, const std::st
     r.default_radio = 2000 + d + (d >= hi ? 1 : 0);
     r.disabled_buttons = button_ok;
     r.ok_radio = right_id;
+    if (verification && checked) {
+        r.verification_text = verification;
+        r.verification_checked = *checked;
+    }
 
     const task_dialog_answer a = ui.task_dialog(r);
+    if (verification && checked)
+        *checked = a.verification_checked;
     return a.button == IDOK && a.radio == right_id ? 1 : 0;
 }
 

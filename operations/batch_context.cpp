@@ -1,4 +1,5 @@
 #include <chrono>
+#include <utility>
 
 #include "operations/batch.h"
 #include "transport/sha256.h"
@@ -32,6 +33,7 @@ bool batch_context::begin_command()
         consistency_check();
     outcomes_.clear();
     file_ = {};
+    verify_chosen = false;
     return true;
 }
 
@@ -92,13 +94,15 @@ bool batch_context::dispatch(int kind, CHubDevice& unit, std::function<void()> j
     return true;
 }
 
-bool batch_context::dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job)
+bool batch_context::dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job,
+                                       std::function<void(batch_outcome&)> on_report)
 {
     batch_outcome* o = outcome_of(unit);
     if (!o || !admit_job(manager.busy(), kind, unit, dispatch_form::unguarded))
         return false;
     o->result = job_running;
     o->kind = kind;
+    o->on_report = std::move(on_report);
     ++at_work_;
     unit.worker->post(std::move(job));
     return true;
@@ -133,6 +137,8 @@ void batch_context::on_job_done(CHubDevice& unit)
         o->result = result == job_succeeded ? job_succeeded : job_failed;
         o->reason = result == job_succeeded ? std::string() : unit.job_reason;
         o->ended = std::chrono::system_clock::now();
+        if (auto report = std::exchange(o->on_report, nullptr))
+            report(*o);
     }
     if (at_work_ > 0)
         --at_work_;

@@ -3,6 +3,28 @@
 
 namespace talvor {
 
+namespace {
+
+std::string results_text(const std::vector<batch_outcome>& outcomes)
+{
+    std::string text;
+    for (const batch_outcome& o : outcomes) {
+        if (o.result == job_succeeded && o.version_after.empty())
+            continue;
+        std::string line = (o.label.empty() ? o.address : o.label) + ": ";
+        if (o.result == job_succeeded)
+            line += "ok";
+        else
+            line += o.reason.empty() ? std::string(o.result == job_running ? "did not report" : "failed") : o.reason;
+        if (!o.version_before.empty())
+            line += " (version " + o.version_before + (o.version_after.empty() ? "" : " -> " + o.version_after) + ")";
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+} // namespace
+
 int batch_context::ShowOperationProgress(const std::string& progress_text, const std::string& title)
 {
     if (manager.busy().empty() || progress_open_)
@@ -40,8 +62,10 @@ progress_state batch_context::progress() const
     s.error = any_failed_;
     s.waiting = static_cast<int>(waiting_.size());
     s.finished = manager.busy().empty();
-    if (s.finished)
+    if (s.finished) {
         s.position = 100;
+        s.results = results_text(outcomes_);
+    }
     return s;
 }
 

@@ -208,7 +208,8 @@ int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
         return 0;
 
     const std::string note = units_themselves ? std::string() : tap_note(targets);
-    if (!ctx.ConfirmParanoid("Update firmware on selected devices", batch_title, units_themselves ? nullptr : &note))
+    if (!ctx.ConfirmParanoid("Update firmware on selected devices", batch_title, units_themselves ? nullptr : &note,
+                             verify_box_text, &ctx.verify_chosen))
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();

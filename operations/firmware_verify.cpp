@@ -163,15 +163,16 @@ int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout)
         state->fresh = std::make_unique<CHubDevice>(*unit->group, unit->identity());
         std::vector<int> taps = updated_taps(*unit, image_class);
         std::string before = firmware_versions(*unit, image_class, taps);
-        if (ctx.dispatch_follow_up(job_kind_verify, *unit, [unit, env, image_class, taps, before, deadline, state] {
-                verify_job(*unit, *env, image_class, taps, before, deadline, state);
-            }))
+        if (ctx.dispatch_follow_up(
+                job_kind_verify, *unit,
+                [unit, env, image_class, taps, before, deadline, state] {
+                    verify_job(*unit, *env, image_class, taps, before, deadline, state);
+                },
+                [state](batch_outcome& o) { o.version_after = state->after; }))
             checked.emplace_back(unit, state);
     }
     const int result = ctx.ShowOperationProgress("Verifying firmware on updated device(s)", "Update Firmware");
     for (auto& [unit, state] : checked) {
-        if (batch_outcome* o = ctx.outcome_of(*unit))
-            o->version_after = state->after;
         if (!state->after.empty())
             apply_versions(*unit, *state->fresh);
         state->fresh.reset(); // joins its idle worker here, on the UI thread

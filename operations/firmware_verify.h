@@ -26,4 +26,9 @@ std::string firmware_versions(const CHubDevice& unit, int image_class, const std
 // progress window; returns its result, or 2 when no unit was updated.
 int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout);
 
+// The firmware confirmation's check box that asks for verify_firmware, and
+// how long it waits for the units unless told otherwise.
+inline constexpr const char* verify_box_text = "Verify the installed version after the update";
+inline constexpr std::chrono::seconds verify_timeout_default{300};
+
 } // namespace talvor

@@ -1,6 +1,7 @@
 // The batch commands of the action buttons and their menus (each batch
-// logged, and run again on its failed units when asked), and the context
-// menu of a unit.
+// logged, a firmware update verified when its confirmation asked for it,
+// and run again on its failed units when asked), and the context menu of a
+// unit.
 #include "ui/main_dialog.h"
 
 #include <QDesktopServices>
@@ -11,7 +12,9 @@
 
 #include "operations/batch_report.h"
 #include "operations/commands.h"
+#include "operations/firmware_verify.h"
 #include "ui/custom_tree_ctrl.h"
+#include "ui/settings_store_qt.h"
 
 namespace talvor {
 
@@ -39,11 +42,19 @@ void CMainDialog::run_batch_command(int id)
 int CMainDialog::run_batch(const std::function<int()>& command)
 {
     for (;;) {
-        const int result = command();
+        batch_->parallel = parallel_limit(store_);
+        int result = command();
         // 0: the command ended before any job; 2 without outcomes: nothing
         // was dispatched. Either way there is no batch to record.
         if (result == 0 || batch_->outcomes().empty())
             return result;
+        // Its own progress window follows the update's; a retry asked for
+        // in the first still comes after the check.
+        if (batch_->verify_chosen) {
+            const int verified = verify_firmware(*batch_, verify_timeout_default);
+            if (verified != 2 && result != IDRETRY)
+                result = verified;
+        }
         if (append_batch_log(batch_report(*batch_)) != 0)
             qWarning("talvor-manager: cannot write the batch log in %s", batch_log_folder().c_str());
         if (result != IDRETRY || batch_->select_failed() == 0)

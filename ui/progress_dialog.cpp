@@ -1,8 +1,10 @@
 #include "ui/progress_dialog.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 #include <algorithm>
+#include <string>
 
 namespace talvor {
 
@@ -48,9 +50,22 @@ void CProgressDialog::tick()
         dialog_->set_progress(100);
         dialog_->set_disabled_buttons(cancel_disabled);
         dialog_->button(IDRETRY)->setVisible(dialog_->progress_error());
+        set_content(s.results);
     } else {
         dialog_->set_progress(std::clamp(s.position, 0, 100));
+        set_content(s.waiting == 0 ? std::string()
+                                   : std::to_string(s.waiting) + (s.waiting == 1 ? " unit" : " units") + " waiting");
     }
+}
+
+void CProgressDialog::set_content(const std::string& text)
+{
+    QLabel* content = dialog_->content();
+    const QString t = QString::fromStdString(text);
+    if (content->text() == t)
+        return;
+    content->setText(t);
+    content->setVisible(!t.isEmpty());
 }
 
 void CProgressDialog::verification(bool checked)

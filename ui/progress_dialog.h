@@ -3,6 +3,8 @@
 // batch's poll, OK opens once every unit has reported, and Cancel only
 // works after "Cancel Operation" was ticked. A batch that ended with
 // failures also offers "Retry Failed Units", which closes it with IDRETRY.
+// Its content counts the units waiting for their turn, and lists each
+// unit's result once the batch is over.
 #include <memory>
 
 #include "inventory/dialogs.h"
@@ -24,6 +26,8 @@ public:
 private:
     bool clicked(int id);
     void verification(bool checked);
+    // Units waiting for their turn while the batch runs, the results after.
+    void set_content(const std::string& text);
 
     progress_request request_;
     std::unique_ptr<CTaskDialog> dialog_;

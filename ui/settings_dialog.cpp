@@ -3,8 +3,10 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "ui/dialog_units.h"
@@ -34,6 +36,17 @@ CSettingsDialog::CSettingsDialog(const settings_values& current, qt_settings_sto
     enable_->setToolTip(QString::fromUtf8(discovery_enable_tooltip));
     discovery_layout->addWidget(enable_);
     outer->addWidget(discovery);
+
+    auto* batches = new QGroupBox(tr("Batches"));
+    auto* batches_layout = new QHBoxLayout(batches);
+    parallel_ = new QSpinBox;
+    parallel_->setRange(0, parallel_limit_max);
+    parallel_->setSpecialValueText(tr("All"));
+    parallel_->setToolTip(tr("The other units wait for their turn"));
+    parallel_->setValue(static_cast<int>(parallel_limit(store)));
+    batches_layout->addWidget(new QLabel(tr("Units at work at once:")));
+    batches_layout->addWidget(parallel_);
+    outer->addWidget(batches);
     outer->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
@@ -63,6 +76,7 @@ void CSettingsDialog::accept()
     state.enable = enable_->isChecked();
     values_ = accept_settings_dialog(state);
     save_settings(store_, values_);
+    store_.write_int(settings_section, setting_parallel, parallel_->value());
     // The values still apply to this run when they cannot be kept.
     if (!store_.sync())
         ui_.task_dialog(error_dialog("Settings", "Failed to save the settings",

@@ -1,5 +1,6 @@
 #pragma once
-// The settings dialog: the TLS check level and whether discovery may run.
+// The settings dialog: the TLS check level, whether discovery may run, and
+// how many units a batch keeps at work at once.
 #include <QDialog>
 
 #include "inventory/app_settings.h"
@@ -7,6 +8,7 @@
 
 class QCheckBox;
 class QRadioButton;
+class QSpinBox;
 
 namespace talvor {
 
@@ -22,6 +24,7 @@ public:
 
     QRadioButton* level_button(int level) const { return levels_[level < 0 || level > 2 ? 1 : level]; }
     QCheckBox* enable_box() const { return enable_; }
+    QSpinBox* parallel_box() const { return parallel_; }
 
     void accept() override;
 
@@ -31,6 +34,7 @@ private:
     dialogs& ui_;
     QRadioButton* levels_[3] = {};
     QCheckBox* enable_ = nullptr;
+    QSpinBox* parallel_ = nullptr;
 };
 
 } // namespace talvor

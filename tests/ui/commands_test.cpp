@@ -159,6 +159,7 @@ private slots:
 
     void firmware_update_from_the_button_with_one_unit_failing();
     void retry_runs_the_batch_again_on_the_failed_units_only();
+    void verification_box_reports_a_version_that_did_not_change();
     void drops_on_the_action_buttons_data();
     void drops_on_the_action_buttons();
     void unit_menu_opens_the_browser_and_trusts_certificates();
@@ -326,6 +327,45 @@ void CommandsTest::retry_runs_the_batch_again_on_the_failed_units_only()
             lines += line.find("\"127.80.0.") != std::string::npos;
     }
     QCOMPARE(lines, 3);
+}
+
+void CommandsTest::verification_box_reports_a_version_that_did_not_change()
+{
+    // The unit restarts after its upload, but with the version it had.
+    serve({unit_json("kept", "http", "127.80.0.1", cap_progress,
+                     R"(,"install_ms":4000,"faults":{"keep_version":true})")});
+    std::string image = test::hub_image(300);
+    image.replace(0x40, 7, "v0.65.0");
+    ui_->file = write(QStringLiteral("hub.bin"), image).toStdString();
+    qputenv("XDG_STATE_HOME", dir_.filePath(QStringLiteral("verify-state")).toLocal8Bit());
+    QString verified;
+    auto finish = [](CTaskDialog& d) {
+        QVERIFY(QTest::qWaitFor([&] { return d.button(IDOK)->isEnabled(); }, 30000));
+        d.button(IDOK)->click();
+    };
+    driver_->steps = {[](CTaskDialog& d) {
+                          QCOMPARE(d.verification()->text(),
+                                   QStringLiteral("Verify the installed version after the update"));
+                          d.verification()->click();
+                          confirm(d);
+                      },
+                      finish,
+                      [&](CTaskDialog& d) {
+                          QCOMPARE(d.main_instruction()->text(),
+                                   QStringLiteral("Verifying firmware on updated device(s)"));
+                          QVERIFY(QTest::qWaitFor([&] { return d.button(IDOK)->isEnabled(); }, 30000));
+                          QVERIFY(d.progress_error());
+                          verified = d.content()->text();
+                          d.button(IDOK)->click();
+                      }};
+    QTest::mouseClick(window_->command_button(cmd_update_firmware), Qt::LeftButton);
+    QVERIFY(driver_->steps.empty());
+    QVERIFY2(verified.endsWith(QStringLiteral(": not installed (version 0.60.0 -> 0.60.0)")), qPrintable(verified));
+
+    std::string log;
+    for (const auto& e : std::filesystem::directory_iterator(batch_log_folder()))
+        log.append(std::istreambuf_iterator<char>(std::ifstream(e.path()).rdbuf()), {});
+    QVERIFY2(log.find("\"not installed\"") != std::string::npos, log.c_str());
 }
 
 void CommandsTest::drops_on_the_action_buttons_data()

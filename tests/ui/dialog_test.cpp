@@ -149,7 +149,7 @@ void DialogTest::task_dialog_ok_follows_the_chosen_radio()
 
 void DialogTest::progress_window_cancel_and_end()
 {
-    progress_state state{40, false, false, 0};
+    progress_state state{40, false, false, 2, {}};
     int cancels = 0;
     progress_request r;
     r.title = "Restart";
@@ -161,6 +161,7 @@ void DialogTest::progress_window_cancel_and_end()
     CTaskDialog& d = p.dialog();
     d.show();
     QCOMPARE(d.progress(), 40);
+    QCOMPARE(d.content()->text(), QStringLiteral("2 units waiting"));
     QVERIFY(!d.button(IDOK)->isEnabled());
     QVERIFY(!d.button(IDCANCEL)->isEnabled());
     d.verification()->click();
@@ -169,9 +170,10 @@ void DialogTest::progress_window_cancel_and_end()
     QCOMPARE(cancels, 1);
     QVERIFY(d.isVisible());
 
-    state = {70, true, true};
+    state = {70, true, true, 0, "east: upload failed (500)"};
     p.tick();
     QCOMPARE(d.progress(), 100);
+    QCOMPARE(d.content()->text(), QStringLiteral("east: upload failed (500)"));
     QVERIFY(d.progress_error());
     QVERIFY(d.button(IDOK)->isEnabled());
     QVERIFY(!d.button(IDCANCEL)->isEnabled());
