@@ -75,9 +75,9 @@ void discard_hub(CHubDevice& unit)
     std::unique_ptr<zt_hub> old;
     {
         std::lock_guard<std::mutex> g(unit.login.hub_lock);
-        unit.login.cancel_requested = false;
         old = std::move(unit.hub);
     }
+    // Closed here, outside the lock.
 }
 
 int unit_protocol(CHubDevice& unit)

@@ -37,8 +37,8 @@ void end_probe(CHubDevice& unit);
 void cancel_unit(CHubDevice& unit);
 // UI thread: lifts an earlier cancel_unit before a new batch, keeping the session.
 void lift_cancel(CHubDevice& unit);
-// UI thread, unit's worker idle: drops the session (the next job probes the
-// unit again) and lifts an earlier cancel.
+// The unit's own worker (or any thread while it is idle): drops the session,
+// so the job goes on to probe the unit again. An earlier cancel stays.
 void discard_hub(CHubDevice& unit);
 // The protocol of the unit's session (protocol_http, protocol_wss), 0 without one.
 int unit_protocol(CHubDevice& unit);

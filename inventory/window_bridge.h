@@ -4,6 +4,7 @@
 // reply early and then go on working, so a handler that waits for its
 // sender's worker to go idle never deadlocks with that worker.
 #include <cstdint>
+#include <functional>
 
 namespace talvor {
 
@@ -56,6 +57,10 @@ public:
     // on the UI thread itself it runs the handler directly. Once shut down it
     // returns refused_answer(id) without running anything.
     virtual std::intptr_t send(const window_message& message) = 0;
+    // Any thread, never waits: runs `task` on the UI thread at its next turn,
+    // after the calls already waiting. Also after shut_down, until the
+    // bridge goes: the task checks whatever it needs.
+    virtual void post(std::function<void()> task) = 0;
     // Refuses new calls and releases every call still waiting for its turn.
     // A handler already running finishes normally.
     virtual void shut_down() = 0;

@@ -23,6 +23,7 @@ public:
 
     void set_target(message_target* target) override;
     std::intptr_t send(const window_message& message) override;
+    void post(std::function<void()> task) override { post_task(std::move(task)); }
     void shut_down() override;
     bool is_shut_down() const override;
     bool on_ui_thread() const override;

@@ -48,13 +48,19 @@ bool unit_manager::discover()
     return true;
 }
 
-bool unit_manager::queue_refresh(CHubDevice& unit)
+bool unit_manager::queue_refresh(CHubDevice& unit, bool new_session)
 {
     if (shutting_down_)
         return false;
     const connection_env env = env_;
     CHubDevice* target = &unit;
-    return dispatch_job(busy_, job_kind_refresh, unit, [target, env] { refresh_job(*target, env); });
+    return dispatch_job(busy_, job_kind_refresh, unit, [target, env, new_session] {
+        // Closing hundreds of sessions was most of the window's share of a
+        // Reload All: each unit closes its own.
+        if (new_session)
+            discard_hub(*target);
+        refresh_job(*target, env);
+    });
 }
 
 bool unit_manager::refresh_all()
@@ -74,8 +80,8 @@ bool unit_manager::refresh_all()
         // A unit still busy keeps its session: its job is using it.
         if (unit->worker->pending() != 0)
             continue;
-        discard_hub(*unit);
-        queue_refresh(*unit);
+        lift_cancel(*unit);
+        queue_refresh(*unit, true);
     }
     return true;
 }

@@ -81,8 +81,9 @@ public:
     // selection, tree node and session, and is read again. Refused (false)
     // while a batch runs. The front end clears its tree and list first.
     bool refresh_all();
-    // Queues the first refresh of a unit just added (guarded dispatch).
-    bool queue_refresh(CHubDevice& unit);
+    // Queues the first refresh of a unit just added (guarded dispatch); with
+    // `new_session` the job drops the unit's session before it starts.
+    bool queue_refresh(CHubDevice& unit, bool new_session = false);
     // No unit job outstanding and no discovery running.
     bool idle() const { return busy_.empty() && !discovery_running(); }
 
@@ -104,6 +105,8 @@ public:
 
 private:
     void on_unit_job_done(CHubDevice& unit, message_reply& reply);
+    // The handling of a report once its job has returned (UI thread).
+    void job_reported(CHubDevice& unit);
     void on_discovery_done(message_reply& reply);
     int ask_password(const std::string& label, byte_vector& out);
     int ask_security(const std::string& label, std::uint32_t problems);
@@ -122,6 +125,9 @@ private:
     std::mutex discovery_lock_;
     std::shared_ptr<do_discover> discovery_; // the run in progress, for shut_down
     bool shutting_down_ = false;
+    // Work handed to the UI thread from a worker holds it weakly: it may
+    // arrive after this object has gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 } // namespace talvor

@@ -43,9 +43,25 @@ void unit_manager::on_unit_job_done(CHubDevice& unit, message_reply& reply)
 {
     if (unit.job_done.load() == 0)
         return;
-    // The sender goes on first, so waiting for its worker cannot deadlock.
+    // The rest waits until the reporting job has returned. Waiting for it
+    // here held the window up once per unit (the worker has to be given the
+    // processor first): the worker hands the rest back when it is done.
+    CHubDevice* u = &unit;
+    const bool handed_back = unit.worker->after_current([this, u, alive = std::weak_ptr<bool>(alive_)] {
+        bridge_.post([this, u, alive] {
+            if (alive.lock())
+                job_reported(*u);
+        });
+    });
     reply.reply(0);
-    unit.worker->wait_idle();
+    if (!handed_back)
+        job_reported(unit);
+}
+
+void unit_manager::job_reported(CHubDevice& unit)
+{
+    if (shutting_down_)
+        return; // shut_down has emptied busy_units; the units stay as they are
     busy_.erase(&unit);
     if (unit.job_kind.load() != 1) {
         if (other_job_done)

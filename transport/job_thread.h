@@ -11,6 +11,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace talvor {
 
@@ -30,6 +31,10 @@ public:
     long wait_idle();
     // Queued plus running jobs, read under the lock.
     std::size_t pending() const;
+    // Runs `then` on this thread right after the job now running has
+    // returned, before the next one starts. False, `then` dropped, when no
+    // job is pending.
+    bool after_current(job then);
     bool on_this_thread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
 private:
@@ -39,6 +44,7 @@ private:
     std::condition_variable work_;
     std::condition_variable idle_;
     std::deque<job> queue_;
+    std::vector<job> after_current_; // for the job at the front
     std::size_t idle_generation_ = 0; // bumped each time the queue empties
     bool stop_ = false;
     std::thread thread_;

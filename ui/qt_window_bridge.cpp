@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 
 namespace talvor {
@@ -89,7 +90,7 @@ std::intptr_t qt_window_bridge::send(const window_message& message)
         return call->result;
     }
     waiting_.push_back(call);
-    inbox_.push_back(call);
+    inbox_.push_back({call, {}});
     QMetaObject::invokeMethod(context_.get(), "drain", Qt::QueuedConnection);
     call->answered.wait(g, [&] { return call->done; });
     return call->result;
@@ -112,18 +113,36 @@ void qt_window_bridge::answer(pending_call& call, std::intptr_t result)
     call.answered.notify_one();
 }
 
+void qt_window_bridge::post(std::function<void()> task)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    inbox_.push_back({nullptr, std::move(task)});
+    QMetaObject::invokeMethod(context_.get(), "drain", Qt::QueuedConnection);
+}
+
 void qt_window_bridge::drain()
 {
+    // With hundreds of units reporting at once the inbox can be long: after
+    // a few milliseconds the rest waits for the next turn, so that timers
+    // and painting are not held up behind it.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
     for (;;) {
-        std::shared_ptr<pending_call> next;
+        inbox_item next;
         {
             std::lock_guard<std::mutex> g(lock_);
             if (inbox_.empty())
                 return;
+            if (std::chrono::steady_clock::now() >= until) {
+                QMetaObject::invokeMethod(context_.get(), "drain", Qt::QueuedConnection);
+                return;
+            }
             next = std::move(inbox_.front());
             inbox_.pop_front();
         }
-        handle(next); // may run a modal dialog, which drains the later calls
+        if (next.call)
+            handle(next.call); // may run a modal dialog, which drains the later calls
+        else if (next.task)
+            next.task();
     }
 }
 
@@ -159,7 +178,8 @@ void qt_window_bridge::shut_down()
         call->answered.notify_one();
     }
     waiting_.swap(running);
-    inbox_.clear();
+    // Tasks still run; calls not started have been answered above.
+    std::erase_if(inbox_, [](const inbox_item& i) { return i.call != nullptr; });
 }
 
 } // namespace talvor

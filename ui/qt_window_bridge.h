@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -38,6 +39,7 @@ public:
 
     void set_target(message_target* target) override;
     std::intptr_t send(const window_message& message) override;
+    void post(std::function<void()> task) override;
     void shut_down() override;
     bool is_shut_down() const override;
     bool on_ui_thread() const override;
@@ -56,7 +58,11 @@ private:
 
     mutable std::mutex lock_;
     std::vector<std::shared_ptr<pending_call>> waiting_; // not yet answered
-    std::deque<std::shared_ptr<pending_call>> inbox_;   // not yet started
+    struct inbox_item {
+        std::shared_ptr<pending_call> call; // or a task
+        std::function<void()> task;
+    };
+    std::deque<inbox_item> inbox_; // not yet started
     message_target* target_ = nullptr;
     bool shut_down_ = false;
     std::thread::id ui_thread_;

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "bench/support/figures.h"
+#include "bench/support/fleets.h"
 #include "bench/support/processes.h"
 #include "inventory/dialogs.h"
 #include "inventory/window_bridge_headless.h"
@@ -79,21 +80,7 @@ public:
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request&) override { return std::nullopt; }
 };
 
-std::string address_of(int a) { return "127.10." + std::to_string(a / 250) + "." + std::to_string(a % 250 + 1); }
-
-std::string fleet_json(int count, const std::string& kind)
-{
-    std::string s = R"({"threads": 2, "keep_uploads": false, "units": [)";
-    for (int a = 1; a <= count; ++a) {
-        char mac[32];
-        std::snprintf(mac, sizeof mac, "00:1a:7e:0a:%02x:%02x", a >> 8, a & 255);
-        s += (a > 1 ? "," : "") + std::string(R"({"name": "f)") + std::to_string(a) + R"(", "kind": ")" + kind +
-             R"(", "address": ")" + address_of(a) + R"(", "password": "bench-pw", "progress": [[3, 100]], )" +
-             R"("gen_conf": {"system": "622", "ser": "F)" + std::to_string(a) + R"(", "mac0": ")" + mac +
-             R"(", "fw_v_net": "v0.64.2", "capabilities": 160}})";
-    }
-    return s + "]}";
-}
+std::string address_of(int a) { return bench::address_of("127.10", a); }
 
 // A signed Talvor System network image of exactly 16 MiB.
 std::string image_file(const std::filesystem::path& dir)
@@ -162,7 +149,9 @@ figures update(int units, int rounds, const std::string& image)
 void series(const std::string& kind, int units, const std::string& image)
 {
     const auto work = std::filesystem::temp_directory_path() / ("firmware_bench_" + std::to_string(::getpid()));
-    bench::sim_process sim(fleet_json(units, kind), work / "sim");
+    bench::sim_process sim(
+        bench::fleet_json(units, kind, "127.10", R"("progress": [[3, 100]], )", R"("keep_uploads": false, )"),
+        work / "sim");
     auto run = [&](int n, int rounds) {
         const double s0 = sim.cpu_seconds();
         figures f = bench::in_child<figures>([&] { return update(n, rounds, image); });

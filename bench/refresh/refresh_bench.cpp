@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/support/figures.h"
+#include "bench/support/fleets.h"
 #include "bench/support/processes.h"
 #include "cli/run_report.h"
 #include "inventory/dialogs.h"
@@ -58,25 +59,7 @@ public:
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request&) override { return std::nullopt; }
 };
 
-std::string address_of(int a) { return "127.9." + std::to_string(a / 250) + "." + std::to_string(a % 250 + 1); }
-
-std::string fleet_json(int count, const std::string& kind)
-{
-    std::string s = R"({"threads": 2, "units": [)";
-    for (int i = 0; i < count; ++i) {
-        const int a = i + 1;
-        char mac[32];
-        std::snprintf(mac, sizeof mac, "00:1a:7e:09:%02x:%02x", a >> 8, a & 255);
-        const std::string k = kind == "mixed" ? (i % 2 ? "wss" : "http") : kind;
-        s += (i ? "," : "") + std::string(R"({"name": "u)") + std::to_string(a) + R"(", "kind": ")" + k +
-             R"(", "address": ")" + address_of(a) + R"(", "password": "bench-pw", )" +
-             R"("gen_conf": {"system": "622", "ser": "B)" + std::to_string(a) + R"(", "mac0": ")" + mac +
-             R"(", "fw_v_net": "v0.64.2", "capabilities": 415}, "bus_sizes": [4], "taps": [)" +
-             R"({"bus": 0, "address": 1, "type": 3, "ccts": 8, "sernr": "T)" + std::to_string(a) +
-             R"(", "fstcct": 0, "caps": 5, "fwver": 291, "fpgats": 0}]})";
-    }
-    return s + "]}";
-}
+std::string address_of(int a) { return bench::address_of("127.9", a); }
 
 struct figures {
     double wall = 0;
@@ -150,7 +133,7 @@ void series(const std::string& kind, const std::vector<int>& sizes, const std::v
 {
     const int largest = sizes.back();
     const auto work = std::filesystem::temp_directory_path() / ("refresh_bench_" + std::to_string(::getpid()));
-    bench::sim_process sim(fleet_json(largest, kind), work);
+    bench::sim_process sim(bench::fleet_json(largest, kind, "127.9"), work);
 
     std::vector<row> rows;
     for (int typing : forms)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -80,4 +81,34 @@ TEST(JobThread, DestroyWaitsForTheRunningJobAndDropsTheRest)
         started.get_future().wait();
     }
     EXPECT_EQ(ran.load(), 1);
+}
+
+TEST(JobThread, AfterCurrentRunsOnTheWorkerBetweenTheRunningJobAndTheNext)
+{
+    job_thread t;
+    EXPECT_FALSE(t.after_current([] {})); // nothing running: the caller goes on itself
+    std::mutex m;
+    std::vector<std::string> order;
+    auto note = [&](std::string what) {
+        std::lock_guard<std::mutex> g(m);
+        order.push_back(std::move(what));
+    };
+    std::promise<void> started, release;
+    auto release_future = release.get_future();
+    t.post([&] {
+        started.set_value();
+        release_future.wait();
+        note("first");
+    });
+    t.post([&] { note("second"); });
+    started.get_future().wait();
+    std::thread::id ran_on;
+    EXPECT_TRUE(t.after_current([&] {
+        ran_on = std::this_thread::get_id();
+        note("after first");
+    }));
+    release.set_value();
+    EXPECT_EQ(t.wait_idle(), 0);
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "after first", "second"}));
+    EXPECT_NE(ran_on, std::this_thread::get_id());
 }

@@ -68,7 +68,7 @@ private slots:
     void about_box_toggles_the_licence();
     void settings_write_failure_is_reported();
     void file_filters_in_qt_form();
-    void bridge_runs_calls_on_the_ui_thread_and_releases_them_on_shut_down();
+    void bridge_runs_calls_and_tasks_on_the_ui_thread_and_releases_calls_on_shut_down();
 };
 
 void DialogTest::address_edit_filters_typed_and_pasted_text()
@@ -249,7 +249,7 @@ void DialogTest::file_filters_in_qt_form()
     QCOMPARE(qt_file_filter("Firmware|*.bin;*.img||"), QStringLiteral("Firmware (*.bin *.img)"));
 }
 
-void DialogTest::bridge_runs_calls_on_the_ui_thread_and_releases_them_on_shut_down()
+void DialogTest::bridge_runs_calls_and_tasks_on_the_ui_thread_and_releases_calls_on_shut_down()
 {
     qt_window_bridge bridge;
     echo_target target;
@@ -276,6 +276,12 @@ void DialogTest::bridge_runs_calls_on_the_ui_thread_and_releases_them_on_shut_do
     QCoreApplication::processEvents();
     QCOMPARE(target.ran_on, std::thread::id());
     QCOMPARE(bridge.send({WM_UNIT_FOUND, 0, 0}), refused_answer(WM_UNIT_FOUND));
+
+    // A task a worker hands over still runs, on the UI thread.
+    std::thread::id task_on;
+    std::thread poster([&] { bridge.post([&] { task_on = std::this_thread::get_id(); }); });
+    poster.join();
+    QTRY_COMPARE(task_on, std::this_thread::get_id());
 }
 
 QTEST_MAIN(DialogTest)
