@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The checks before a stop: the whole suite under AddressSanitizer with
+# UndefinedBehaviorSanitizer (build-asan/), the whole suite under
+# ThreadSanitizer (build-tsan/), and every fuzz target for 30 s
+# (build-fuzz/). One summary line per stage, logs in the build folders; the
+# exit status is non-zero when any stage failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+summary=()
+failed=0
+stage() {
+  local name=$1 log=$2
+  shift 2
+  mkdir -p "$(dirname "$log")"
+  echo "check: $name ..."
+  local start=$SECONDS
+  if "$@" >"$log" 2>&1; then
+    summary+=("$(printf 'check %-14s passed  (%d s)' "$name" $((SECONDS - start)))")
+  else
+    summary+=("$(printf 'check %-14s FAILED  (%d s), log %s' "$name" $((SECONDS - start)) "$log")")
+    failed=1
+  fi
+}
+
+stage asan+ubsan build-asan/check.log env BUILD_DIR=build-asan bash scripts/test.sh -DTALVOR_SANITIZE=ON
+stage tsan build-tsan/check.log env BUILD_DIR=build-tsan bash scripts/test.sh -DTALVOR_TSAN=ON
+stage fuzz build-fuzz/check.log bash scripts/fuzz.sh 30
+# The fuzz lines name each target's outcome.
+grep '^fuzz ' build-fuzz/check.log 2>/dev/null
+
+printf '%s\n' "${summary[@]}"
+exit "$failed"
