@@ -87,11 +87,16 @@ bool unit_manager::listed_elsewhere(const CHubDevice& unit) const
 {
     const unit_address me = unit.identity();
     for (const auto& other : group_->units()) {
-        // Plain compares first, the set lookup only for a match: this runs
-        // over every unit at every report.
+        // The address never changes after creation, so it is compared
+        // first; the MAC only once the other unit is known to be idle.
         if (other.get() == &unit)
             continue;
-        if ((other->address == me.address || (me.mac_known() && other->mac == me.mac)) && !busy_.contains(other.get()))
+        const bool same_address = other->address == me.address;
+        if (!same_address && !me.mac_known())
+            continue;
+        if (busy_.contains(other.get()))
+            continue;
+        if (same_address || other->mac == me.mac)
             return true;
     }
     return false;
