@@ -17,6 +17,9 @@ int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path);
 // Configuration files (.cfg) and CT type tables (.csv).
 int OnDownloadConfiguration(batch_context& ctx);
 int OnUploadConfiguration(batch_context& ctx, const std::filesystem::path* path);
+// The category choice the upload offers over the selected units that take
+// configurations: available only where every one of them offers it.
+category_request category_rows(unit_group& group);
 int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path);
 
 // Customization (.cst): upload = 1 uploads `path` (or asks), 0 removes it.

@@ -92,27 +92,6 @@ bool version_check(batch_context& ctx, int file_version)
     return any_candidate(group);
 }
 
-category_request category_rows(unit_group& group)
-{
-    category_request request;
-    const std::size_t n = group.category_count();
-    for (std::size_t id = 0; id < n; ++id) {
-        int units = 0, offering = 0;
-        for_each_candidate(group, [&](CHubDevice& u) {
-            ++units;
-            for (const auto& [cat, mask] : u.config_categories)
-                if (cat == static_cast<int>(id)) {
-                    ++offering;
-                    break;
-                }
-        });
-        if (offering)
-            request.rows.push_back({offering == units, static_cast<std::uint32_t>(id),
-                                    group.category_name(static_cast<int>(id))});
-    }
-    return request;
-}
-
 // Units without an SD card cannot take the log settings.
 void sd_card_check(batch_context& ctx)
 {
@@ -144,6 +123,27 @@ bool ask_yes(batch_context& ctx, const std::string& instruction, const std::stri
 }
 
 } // namespace
+
+category_request category_rows(unit_group& group)
+{
+    category_request request;
+    const std::size_t n = group.category_count();
+    for (std::size_t id = 0; id < n; ++id) {
+        int units = 0, offering = 0;
+        for_each_candidate(group, [&](CHubDevice& u) {
+            ++units;
+            for (const auto& [cat, mask] : u.config_categories)
+                if (cat == static_cast<int>(id)) {
+                    ++offering;
+                    break;
+                }
+        });
+        if (offering)
+            request.rows.push_back({offering == units, static_cast<std::uint32_t>(id),
+                                    group.category_name(static_cast<int>(id))});
+    }
+    return request;
+}
 
 int OnUploadConfiguration(batch_context& ctx, const fs::path* path)
 {

@@ -150,27 +150,6 @@ std::filesystem::path write_hub_image(const QDir& dir, int hardware)
     return path;
 }
 
-// The categories of the checked units: grey where not every one offers it.
-category_request checked_categories(unit_group& group)
-{
-    category_request request;
-    for (std::size_t id = 0; id < group.category_count(); ++id) {
-        int units = 0, offering = 0;
-        group.for_each_selected([&](CHubDevice& u) {
-            ++units;
-            for (const auto& [cat, value] : u.config_categories)
-                if (cat == static_cast<int>(id)) {
-                    ++offering;
-                    break;
-                }
-        });
-        if (offering)
-            request.rows.push_back({offering == units, static_cast<std::uint32_t>(id),
-                                    group.category_name(static_cast<int>(id))});
-    }
-    return request;
-}
-
 int usage()
 {
     std::fputs("usage: talvor-screenshots --out DIR --password-file FILE --list FILE...\n", stderr);
@@ -250,7 +229,7 @@ int main(int argc, char** argv)
     // firmware update of the hubs themselves.
     unit_group& group = window.manager().group();
     window.select_class();
-    CConfigClassDialog categories(checked_categories(group).rows, &window);
+    CConfigClassDialog categories(category_rows(group).rows, &window);
     for (int i = 0; i < categories.list()->count(); ++i)
         if (CConfigClassDialog::row_data(categories.list()->item(i)) != CConfigClassDialog::unavailable) {
             categories.list()->item(i)->setCheckState(Qt::Checked);
