@@ -155,6 +155,17 @@ const std::vector<batch_command>& batch_commands()
         {.name = "cert-erase",
          .summary = "delete the user TLS certificate and key of the units",
          .run = [](batch_context& ctx, const options&) { return OnEraseCertificate(ctx); }},
+        {.name = "set-password",
+         .flags = {{"--new-password-file", "FILE"}},
+         .summary = "change the administrator password of the units (typed twice, or --new-password-file FILE)",
+         .notes = "                         the file's bytes are the password, one trailing newline dropped\n",
+         .run = [](batch_context& ctx, const options&) { return OnChangePassword(ctx); },
+         .check = [](const options& o) -> std::string {
+             // --yes answers questions; it never makes up a password.
+             if (o.yes && !o.value("--new-password-file"))
+                 return "--yes needs --new-password-file FILE";
+             return {};
+         }},
         {.name = "trust-cert",
          .summary = "trust the certificate each unit presents (later TLS checks pass it)",
          .each = trust_unit,

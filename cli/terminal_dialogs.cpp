@@ -166,6 +166,42 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     return read_secret(request.caption + ": ");
 }
 
+std::optional<new_password_entry> terminal_dialogs::ask_new_password(const new_password_request& request)
+{
+    if (const auto path = opts_.value("--new-password-file")) {
+        // A file is read once: a password the core refuses is not asked again.
+        if (!request.error.empty()) {
+            usage_error("the new password in '" + *path + "': " + request.error);
+            return std::nullopt;
+        }
+        std::string bytes;
+        if (read_password_file(*path, bytes) != 0) {
+            usage_error("cannot read the new password file '" + *path + "'");
+            return std::nullopt;
+        }
+        std::string text = file_password_text(bytes);
+        std::string again = text;
+        wipe(bytes);
+        return new_password_entry(text, again);
+    }
+    if (!stdin_is_terminal()) {
+        usage_error("no terminal to type the new password on: give --new-password-file FILE");
+        return std::nullopt;
+    }
+    question_scope q(line_);
+    if (!request.error.empty())
+        std::fprintf(stderr, "%s\n", request.error.c_str());
+    std::optional<std::string> first = read_secret(request.first_label + ": ");
+    if (!first)
+        return std::nullopt;
+    std::optional<std::string> second = read_secret(request.second_label + ": ");
+    if (!second) {
+        wipe(*first);
+        return std::nullopt;
+    }
+    return new_password_entry(*first, *second);
+}
+
 std::optional<std::filesystem::path> terminal_dialogs::ask_path(const std::string& title, const std::string& extension,
                                                                 const char* instead)
 {

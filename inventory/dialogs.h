@@ -68,6 +68,29 @@ struct password_request {
     std::string label;        // the unit's label alone
 };
 
+// The new administrator password of a batch, typed twice.
+struct new_password_request {
+    std::string title;
+    std::string main_instruction;
+    std::string first_label;
+    std::string second_label;
+    std::string show_text;
+    std::string error; // why the last entry was refused; empty the first time
+};
+
+// What was typed, as UTF-8; wiped when it goes.
+struct new_password_entry {
+    std::string first, second;
+    new_password_entry() = default;
+    // Takes the texts over, wiping them where they were.
+    new_password_entry(std::string& typed, std::string& again);
+    new_password_entry(const new_password_entry&) = delete;
+    new_password_entry& operator=(const new_password_entry&) = delete;
+    new_password_entry(new_password_entry&& other) noexcept;
+    new_password_entry& operator=(new_password_entry&& other) noexcept;
+    ~new_password_entry();
+};
+
 struct file_request {
     std::string title;
     // Platform filter text: pairs of description and pattern joined by '|',
@@ -127,6 +150,9 @@ public:
     // The typed text as UTF-8, or nothing when cancelled. The caller turns it
     // into password bytes (password_text.h) and wipes it.
     virtual std::optional<std::string> ask_password(const password_request& request) = 0;
+    // Both entries as typed, or nothing when cancelled. The core checks them
+    // and asks again with `error` set; a front end that cannot ask cancels.
+    virtual std::optional<new_password_entry> ask_new_password(const new_password_request&) { return std::nullopt; }
     // Chosen path, or nothing when cancelled.
     virtual std::optional<std::filesystem::path> choose_file(const file_request& request) = 0;
     virtual std::optional<std::filesystem::path> choose_folder(const folder_request& request) = 0;

@@ -1,8 +1,37 @@
 #include "inventory/dialogs.h"
 
+#include "inventory/password_text.h"
 #include "transport/conn_sess.h"
 
 namespace talvor {
+
+// A moved string may keep its bytes in its small buffer: copy, then wipe.
+new_password_entry::new_password_entry(std::string& typed, std::string& again) : first(typed), second(again)
+{
+    wipe(typed);
+    wipe(again);
+}
+
+new_password_entry::new_password_entry(new_password_entry&& other) noexcept { *this = std::move(other); }
+
+new_password_entry& new_password_entry::operator=(new_password_entry&& other) noexcept
+{
+    if (this != &other) {
+        wipe(first);
+        wipe(second);
+        first.assign(other.first);
+        second.assign(other.second);
+        wipe(other.first);
+        wipe(other.second);
+    }
+    return *this;
+}
+
+new_password_entry::~new_password_entry()
+{
+    wipe(first);
+    wipe(second);
+}
 
 password_request password_prompt_request(const std::string& label)
 {

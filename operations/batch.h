@@ -33,6 +33,7 @@ inline constexpr int job_kind_cert_upload = 8;
 inline constexpr int job_kind_key_upload = 9;
 inline constexpr int job_kind_cert_regenerate = 10;
 inline constexpr int job_kind_cert_erase = 11;
+inline constexpr int job_kind_password = 13;
 
 // Not a command of the window: the check after a firmware update that the
 // units answer again with the new version.

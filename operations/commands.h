@@ -33,6 +33,13 @@ int OnUploadCertificateKey(batch_context& ctx);
 int OnRegenerateFallbackCertificate(batch_context& ctx);
 int OnEraseCertificate(batch_context& ctx);
 
+// The administrator password of the selected units: the new one is asked
+// twice, and each unit logs in with it before it counts as changed.
+int OnChangePassword(batch_context& ctx);
+// Why a typed new password is refused (empty, the entries differ, a
+// character the units cannot take); empty when it will do.
+std::string new_password_problem(const new_password_entry& entry);
+
 // The unit's web page: "http://" or "https://" by its session's protocol,
 // IPv6 addresses in brackets; empty when the unit has no session.
 std::string unit_browser_url(CHubDevice& unit);

@@ -16,6 +16,15 @@ void wipe_state(std::uint8_t* data, std::size_t size)
 
 } // namespace
 
+void wipe_key(key16& key) { wipe_state(key.data(), key.size()); }
+
+void wipe_text(std::string& text)
+{
+    text.resize(text.capacity());
+    wipe_state(reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+    text.clear();
+}
+
 key16 derive_f(std::string_view k, std::string_view m)
 {
     // Sized once: a reallocation would free a copy of the password unwiped.

@@ -15,6 +15,9 @@ inline key16 derive_f(const key16& k, std::string_view m)
 {
     return derive_f(std::string_view(reinterpret_cast<const char*>(k.data()), k.size()), m);
 }
+// Overwrites a key that was derived from a password, kept by the compiler.
+void wipe_key(key16& key);
+void wipe_text(std::string& text);
 // Lower-case hex, high nibble first.
 std::string hex_lower(std::string_view bytes);
 inline std::string hex_lower(const key16& k)

@@ -144,13 +144,18 @@ int zt_hub_http::set_password(std::string_view new_password)
         return r;
     if (!key())
         return -1;
-    const key16 r1 = derive_f(*key(), challenge);
-    const key16 n = derive_f(new_password, salt());
+    key16 r1 = derive_f(*key(), challenge);
+    key16 n = derive_f(new_password, salt());
     key16 p{};
     for (std::size_t i = 0; i < p.size(); ++i)
         p[i] = static_cast<std::uint8_t>(r1[i] ^ n[i]);
     const key16 c = derive_f(n, challenge);
-    return post_form("/auth_set.action", "pass=" + hex_lower(p) + "&check=" + hex_lower(c));
+    // The new key and the login response must not outlive the request.
+    const std::string body = "pass=" + hex_lower(p) + "&check=" + hex_lower(c);
+    wipe_key(r1);
+    wipe_key(n);
+    wipe_key(p);
+    return post_form("/auth_set.action", body);
 }
 
 int zt_hub_http::reboot(unsigned code) { return post_form("/reboot.action", "reboot=" + std::to_string(code)); }

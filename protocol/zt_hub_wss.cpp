@@ -171,8 +171,15 @@ int zt_hub_wss::set_password(std::string_view new_password)
         return r;
     if (!key())
         return -1;
-    const std::string check = hex_lower(derive_f(new_password, salt()));
-    return request_status("auth_set.action", json_text::set_password_data(hex_lower(*key()), check));
+    // The check is the new key itself: neither copy outlives the request.
+    key16 new_key = derive_f(new_password, salt());
+    std::string check = hex_lower(new_key);
+    wipe_key(new_key);
+    std::string data = json_text::set_password_data(hex_lower(*key()), check);
+    wipe_text(check);
+    const int status = request_status("auth_set.action", data);
+    wipe_text(data);
+    return status;
 }
 
 int zt_hub_wss::get_config_file_raw(byte_vector& out, std::size_t limit) { return get_raw("config.cfg", out, limit); }

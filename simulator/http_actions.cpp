@@ -135,7 +135,7 @@ http_reply answer_http(unit& u, const std::string& method, const std::string& ta
         auto pass = single_pass(body);
         if (!post || !pass) {
             r = status_only(post ? 400 : 405);
-        } else if (u.fault("login_403", op)) {
+        } else if (u.refuses_login(op)) {
             r = status_only(403);
         } else if (auto login = u.http_login(*pass); login.ok) {
             u.record("login", -1, {});

@@ -183,6 +183,7 @@ bool unit::http_set_password(std::string_view pass_hex, std::string_view check_h
     challenge_.clear();
     key_ = n;
     password_.clear(); // only the key is known now
+    password_changed_ = true;
     return true;
 }
 
@@ -218,7 +219,20 @@ bool unit::wss_set_password(std::string_view pass_hex, std::string_view check_he
         return false;
     key_ = *check;
     password_.clear();
+    password_changed_ = true;
     return true;
+}
+
+bool unit::refuses_login(std::string_view op) const
+{
+    if (fault("login_403", op))
+        return true;
+    bool changed;
+    {
+        std::lock_guard lock(mutex_);
+        changed = password_changed_;
+    }
+    return changed && fault("refuse_new_login", op);
 }
 
 std::string unit::password() const

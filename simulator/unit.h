@@ -61,6 +61,9 @@ public:
 
     std::string password() const;
     bool password_matches(std::string_view candidate) const;
+    // The login faults: login_403 always, refuse_new_login once the
+    // password has been changed over the wire.
+    bool refuses_login(std::string_view op) const;
     void set_password(std::string_view password);
 
     std::vector<std::uint16_t> read_registers(int start, int count) const;
@@ -106,6 +109,7 @@ private:
     mutable boost::json::object faults_; // _once faults wear off as they are used
     key_bytes key_{};
     std::string password_;
+    bool password_changed_ = false; // by auth_set
     std::string challenge_;
     std::string csrf_, auth_;
     std::size_t csrf_next_ = 0;

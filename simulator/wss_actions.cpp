@@ -39,7 +39,7 @@ outcome route(unit& u, const std::string& name, const json::object* data, const 
     if (name == "auth_salt.action")
         return docs(u.cfg.salt);
     if (name == "auth_login.action") {
-        if (u.fault("login_403", name) || !u.key_matches(member_text(data, "pass")))
+        if (u.refuses_login(name) || !u.key_matches(member_text(data, "pass")))
             return {403, {}};
         logged_in = true;
         u.record("login", -1, {});

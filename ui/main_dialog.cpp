@@ -204,6 +204,8 @@ void CMainDialog::build_layout()
     menu_button_->setAutoRaise(true);
     menu_button_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(menu_button_);
+    change_password_ = menu->addAction(tr("Change Password ..."), this, [this] { run_command(cmd_change_password); });
+    menu->addSeparator();
     menu->addAction(tr("About..."), this, &CMainDialog::open_about);
     menu->addAction(tr("Settings..."), this, &CMainDialog::open_settings);
     menu_button_->setMenu(menu);

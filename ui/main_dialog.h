@@ -36,7 +36,7 @@ enum main_command : int {
     cmd_download_configuration = 15, cmd_upload_configuration = 16, cmd_restart_selected = 17,
     cmd_upload_certificate = 18, cmd_upload_customization = 1026, cmd_remove_customization = 40006,
     cmd_upload_ct_types = 40007, cmd_upload_private_key = 40008, cmd_regenerate_certificate = 40009,
-    cmd_delete_certificate = 40010,
+    cmd_delete_certificate = 40010, cmd_change_password = 40011,
 };
 
 class CMainDialog : public QDialog, private unit_listener, private tree_hook {
@@ -62,6 +62,8 @@ public:
 
     // Re-evaluates which buttons are enabled.
     void update_buttons();
+    // "Change Password ...": units of a hub class checked, no batch running.
+    bool password_change_enabled() const;
     void refresh_details();
     void show_more();
     void show_less();
@@ -127,6 +129,7 @@ private:
     QToolButton* menu_button_ = nullptr;
     std::map<int, QAbstractButton*> buttons_;
     std::map<int, QAction*> menu_items_;
+    QAction* change_password_ = nullptr; // in the status bar's menu
 };
 
 } // namespace talvor

@@ -33,6 +33,7 @@ void CMainDialog::run_batch_command(int id)
         {cmd_upload_private_key, [](batch_context& c) { return OnUploadCertificateKey(c); }},
         {cmd_regenerate_certificate, [](batch_context& c) { return OnRegenerateFallbackCertificate(c); }},
         {cmd_delete_certificate, [](batch_context& c) { return OnEraseCertificate(c); }},
+        {cmd_change_password, [](batch_context& c) { return OnChangePassword(c); }},
     };
     const auto it = commands.find(id);
     if (it != commands.end())
@@ -107,6 +108,12 @@ std::unique_ptr<QMenu> CMainDialog::unit_menu(CHubDevice& unit)
     trust->setEnabled(unit_protocol(unit) == protocol_wss);
     CHubDevice* u = &unit;
     connect(trust, &QAction::triggered, this, [this, u] { trust_unit_certificate(*batch_, *u); });
+
+    // Like the action buttons, it acts on the checked units, not on this one.
+    menu->addSeparator();
+    QAction* password = menu->addAction(tr("Change Password ..."));
+    password->setEnabled(password_change_enabled());
+    connect(password, &QAction::triggered, this, [this] { run_command(cmd_change_password); });
     return menu;
 }
 

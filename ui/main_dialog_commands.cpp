@@ -48,6 +48,14 @@ void CMainDialog::update_buttons()
     command_button(cmd_add_multiple)->setEnabled(true);
     for (const auto& rule : action_rules)
         command_button(rule.id)->setEnabled(selection && (rule.capability == 0 || (caps & rule.capability)));
+    if (change_password_)
+        change_password_->setEnabled(password_change_enabled());
+}
+
+bool CMainDialog::password_change_enabled() const
+{
+    const int cls = manager_->group().selected_class;
+    return (cls == class_orvane_system || cls == class_talvor_system) && manager_->busy().empty();
 }
 
 void CMainDialog::run_command(int id)

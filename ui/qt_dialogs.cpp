@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "ui/config_class_dialog.h"
+#include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/task_dialog.h"
@@ -57,6 +58,15 @@ std::optional<std::string> qt_dialogs::ask_password(const password_request& requ
     if (d.exec() != QDialog::Accepted)
         return std::nullopt;
     return d.password();
+}
+
+std::optional<new_password_entry> qt_dialogs::ask_new_password(const new_password_request& request)
+{
+    require_ui_thread("ask_new_password");
+    CNewPasswordDialog d(request, owner());
+    if (d.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return d.take_entry();
 }
 
 std::optional<std::filesystem::path> qt_dialogs::choose_file(const file_request& r)

@@ -19,6 +19,7 @@ public:
 
     task_dialog_answer task_dialog(const task_dialog_request& request) override;
     std::optional<std::string> ask_password(const password_request& request) override;
+    std::optional<new_password_entry> ask_new_password(const new_password_request& request) override;
     std::optional<std::filesystem::path> choose_file(const file_request& request) override;
     std::optional<std::filesystem::path> choose_folder(const folder_request& request) override;
     int show_progress(const progress_request& request) override;

@@ -28,6 +28,9 @@ public:
     std::vector<task_dialog_request> tasks;
     std::vector<password_request> password_prompts;
     std::vector<file_request> file_prompts;
+    // New password entries (typed, again), in order; when empty: cancelled.
+    std::deque<std::pair<std::string, std::string>> new_passwords;
+    std::vector<new_password_request> new_password_prompts;
     std::deque<std::optional<std::vector<std::uint32_t>>> category_answers; // empty: cancelled
     std::vector<category_request> category_prompts;
 
@@ -66,6 +69,15 @@ public:
         auto a = passwords.front();
         passwords.pop_front();
         return a;
+    }
+    std::optional<new_password_entry> ask_new_password(const new_password_request& request) override
+    {
+        new_password_prompts.push_back(request);
+        if (new_passwords.empty())
+            return std::nullopt;
+        auto [a, b] = new_passwords.front();
+        new_passwords.pop_front();
+        return new_password_entry(a, b);
     }
     std::optional<std::filesystem::path> choose_file(const file_request& request) override
     {

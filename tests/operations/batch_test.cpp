@@ -12,6 +12,7 @@
 
 #include "inventory/unit_group.h"
 #include "operations/batch.h"
+#include "operations/commands.h"
 #include "protocol/zt_hub_http.h"
 #include "tests/connect/connect_fixture.h"
 
@@ -253,6 +254,28 @@ TEST_F(batch_fixture, beyond_the_limit_units_wait_their_turn_and_a_cancel_drops_
         EXPECT_EQ(ctx->outcomes()[i].reason, "cancelled");
     }
     EXPECT_TRUE(ctx->progress().finished);
+}
+
+TEST_F(batch_fixture, the_new_password_is_asked_again_until_it_will_do_and_cancel_sends_nothing)
+{
+    unit(1, 0);
+    manager->group().selected_class = class_talvor_system;
+    // "\xe2\x9c\x93" (a check mark) has no place in the units' code page; the euro sign has.
+    ui.new_passwords = {{"", ""}, {"abc", "abd"}, {"ok\xe2\x9c\x93", "ok\xe2\x9c\x93"}, {"\xe2\x82\xac?", "\xe2\x82\xac?"}};
+    EXPECT_EQ(OnChangePassword(*ctx), 0); // the confirmation was cancelled
+    ASSERT_EQ(ui.new_password_prompts.size(), 4u);
+    EXPECT_EQ(ui.new_password_prompts[0].error, "");
+    EXPECT_EQ(ui.new_password_prompts[1].error, "The password must not be empty.");
+    EXPECT_EQ(ui.new_password_prompts[2].error, "The two entries differ: type the same password twice.");
+    EXPECT_NE(ui.new_password_prompts[3].error.find("a character the units cannot take"), std::string::npos);
+    ASSERT_EQ(ui.tasks.size(), 1u);
+    EXPECT_EQ(ui.tasks[0].main_instruction, "Change the administrator password on selected devices");
+
+    // Cancelling the prompt ends the command before any question or job.
+    ui.tasks.clear();
+    EXPECT_EQ(OnChangePassword(*ctx), 0);
+    EXPECT_TRUE(ui.tasks.empty());
+    EXPECT_TRUE(ctx->outcomes().empty());
 }
 
 } // namespace

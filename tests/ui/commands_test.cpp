@@ -430,6 +430,8 @@ void CommandsTest::unit_menu_opens_the_browser_and_trusts_certificates()
     QCOMPARE(secure[0]->text(), QStringLiteral("Open in browser"));
     QCOMPARE(secure[1]->text(), QStringLiteral("Trust Certificate"));
     QVERIFY(secure[0]->isEnabled() && secure[1]->isEnabled());
+    QCOMPARE(secure[3]->text(), QStringLiteral("Change Password ..."));
+    QVERIFY(!secure[3]->isEnabled()); // nothing checked
     secure[0]->trigger();
     secure[1]->trigger();
     const QList<QAction*> six = actions("::1");

@@ -19,6 +19,7 @@
 #include "tests/connect/scripted_dialogs.h"
 #include "ui/about_dialog.h"
 #include "ui/config_class_dialog.h"
+#include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_dialogs.h"
@@ -60,6 +61,7 @@ class DialogTest : public QObject {
 private slots:
     void address_edit_filters_typed_and_pasted_text();
     void password_show_toggle_restores_the_masking();
+    void new_password_shows_both_entries_and_the_refusal();
     void security_prompt_answers_data();
     void security_prompt_answers();
     void task_dialog_ok_follows_the_chosen_radio();
@@ -100,6 +102,28 @@ void DialogTest::password_show_toggle_restores_the_masking()
     QCOMPARE(d.edit()->echoMode(), QLineEdit::Password);
     QVERIFY(d.edit()->displayText() != d.edit()->text());
     QCOMPARE(d.password(), std::string("caf\xc3\xa9"));
+}
+
+void DialogTest::new_password_shows_both_entries_and_the_refusal()
+{
+    new_password_request r;
+    r.title = "Change Password";
+    r.error = "The two entries differ: type the same password twice.";
+    CNewPasswordDialog d(r);
+    QVERIFY(!d.error_label()->isHidden());
+    QCOMPARE(d.error_label()->text(), QString::fromStdString(r.error));
+    QTest::keyClicks(d.first_edit(), QStringLiteral("one"));
+    QTest::keyClicks(d.second_edit(), QStringLiteral("two"));
+    d.show_box()->click();
+    QCOMPARE(d.first_edit()->displayText(), QStringLiteral("one"));
+    QCOMPARE(d.second_edit()->displayText(), QStringLiteral("two"));
+    d.show_box()->click();
+    QVERIFY(d.second_edit()->displayText() != d.second_edit()->text());
+    const new_password_entry e = d.take_entry();
+    QCOMPARE(e.first, std::string("one"));
+    QCOMPARE(e.second, std::string("two"));
+    QVERIFY(d.first_edit()->text().isEmpty() && d.second_edit()->text().isEmpty());
+    QVERIFY(CNewPasswordDialog(new_password_request{}).error_label()->isHidden());
 }
 
 void DialogTest::security_prompt_answers_data()
