@@ -26,6 +26,7 @@ class CCustomListCtrl;
 class CCustomTreeCtrl;
 class CDDButton;
 class CDDSplitButton;
+class CNotAddedNotice;
 class CValEdit;
 class qt_settings_store;
 
@@ -76,6 +77,7 @@ public:
     CCustomListCtrl* details() const { return details_; }
     CValEdit* address_edit() const { return address_; }
     QLabel* status_part(int n) const { return status_[n]; }
+    CNotAddedNotice* not_added_notice() const { return not_added_; }
     QAbstractButton* command_button(int id) const;
     QTreeWidgetItem* item_of(const CHubDevice& unit) const;
     QTreeWidgetItem* item_of(const CTapDevice& tap) const;
@@ -105,6 +107,8 @@ private:
     // unit_listener
     void unit_ready(CHubDevice& unit) override;
     void unit_removed(const removed_unit& info) override;
+    void refresh_queued(CHubDevice& unit) override;
+    void not_added_changed() override;
     void discovery_finished() override;
     void job_finished(CHubDevice& unit) override;
     // tree_hook
@@ -124,6 +128,7 @@ private:
     CValEdit* address_ = nullptr;
     QLabel* status_[4] = {};
     QWidget* status_bar_ = nullptr;
+    CNotAddedNotice* not_added_ = nullptr;
     QToolButton* menu_button_ = nullptr;
     std::map<int, QAbstractButton*> buttons_;
     std::map<int, QAction*> menu_items_;
