@@ -54,13 +54,16 @@ bool unit_manager::queue_refresh(CHubDevice& unit, bool new_session)
         return false;
     const connection_env env = env_;
     CHubDevice* target = &unit;
-    return dispatch_job(busy_, job_kind_refresh, unit, [target, env, new_session] {
+    const bool queued = dispatch_job(busy_, job_kind_refresh, unit, [target, env, new_session] {
         // Closing hundreds of sessions was most of the window's share of a
         // Reload All: each unit closes its own.
         if (new_session)
             discard_hub(*target);
         refresh_job(*target, env);
     });
+    if (queued && listener_)
+        listener_->refresh_queued(unit);
+    return queued;
 }
 
 bool unit_manager::refresh_all()

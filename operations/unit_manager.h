@@ -19,6 +19,7 @@
 #include "inventory/unit_group.h"
 #include "inventory/window_bridge.h"
 #include "operations/busy_units.h"
+#include "operations/not_added.h"
 #include "transport/job_thread.h"
 
 namespace talvor {
@@ -42,6 +43,10 @@ public:
     virtual void unit_ready(CHubDevice&) {}
     // A refresh failed or found a duplicate; the unit goes right after.
     virtual void unit_removed(const removed_unit&) {}
+    // A refresh was queued (busy_units grew).
+    virtual void refresh_queued(CHubDevice&) {}
+    // not_added() has changed.
+    virtual void not_added_changed() {}
     // A discovery run has ended; command states may change.
     virtual void discovery_finished() {}
     // A job of another kind than refresh has reported (busy_units updated).
@@ -89,8 +94,14 @@ public:
 
     // The window messages.
     std::intptr_t handle_message(const window_message& message, message_reply& reply) override;
-    // WM_UNIT_FOUND; also called directly for each listed address.
-    std::intptr_t on_unit_found(std::uintptr_t n, const unit_address& where);
+    // WM_UNIT_FOUND; also called directly for each listed address
+    // (`listed`): only then is an address already listed worth a word, as
+    // every discovery run finds the known units again.
+    std::intptr_t on_unit_found(std::uintptr_t n, const unit_address& where, bool listed = false);
+    // Addresses that were to be added or read again but are not listed,
+    // each with why; the front end shows them and may clear them.
+    const not_added_list& not_added() const { return not_added_; }
+    void clear_not_added();
     // Handlers other layers install: messages this object does not handle
     // (file drops of operations), and completions of other job kinds after
     // the common steps (busy_units already updated).
@@ -111,6 +122,7 @@ private:
     int ask_password(const std::string& label, byte_vector& out);
     int ask_security(const std::string& label, std::uint32_t problems);
     void remove_after_refresh(CHubDevice& unit, unit_failure reason);
+    void note_not_added(std::string address, unit_failure reason);
     bool listed_elsewhere(const CHubDevice& unit) const;
     void reset_security_answer() { group_->prompt.security_answer.store(-1); }
 
@@ -121,6 +133,7 @@ private:
     connection_env env_;
     std::unique_ptr<unit_group> group_;
     busy_units busy_;
+    not_added_list not_added_;
     std::unique_ptr<job_thread> window_worker_;
     std::mutex discovery_lock_;
     std::shared_ptr<do_discover> discovery_; // the run in progress, for shut_down

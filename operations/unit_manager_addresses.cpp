@@ -17,8 +17,10 @@ add_result unit_manager::add_device(std::string_view box_text)
     }
     reset_security_answer();
     CHubDevice* unit = group_->add_unit(make_unit_address(*address));
-    if (!unit)
+    if (!unit) {
+        note_not_added(address_text(*address), unit_failure::duplicate);
         return add_result::duplicate;
+    }
     queue_refresh(*unit);
     return add_result::added;
 }
@@ -38,7 +40,7 @@ int unit_manager::load_address_list(const std::filesystem::path& path)
         return -1;
     }
     for (std::size_t k = 0; k < list.addresses.size(); ++k)
-        on_unit_found(k, make_unit_address(list.addresses[k]));
+        on_unit_found(k, make_unit_address(list.addresses[k]), true);
     return 0;
 }
 

@@ -27,7 +27,7 @@ std::intptr_t unit_manager::handle_message(const window_message& m, message_repl
     }
 }
 
-std::intptr_t unit_manager::on_unit_found(std::uintptr_t n, const unit_address& where)
+std::intptr_t unit_manager::on_unit_found(std::uintptr_t n, const unit_address& where, bool listed)
 {
     if (n == 0)
         reset_security_answer();
@@ -36,6 +36,8 @@ std::intptr_t unit_manager::on_unit_found(std::uintptr_t n, const unit_address& 
     CHubDevice* unit = group_->add_unit(where);
     if (unit)
         queue_refresh(*unit);
+    else if (listed)
+        note_not_added(address_text(where.address), unit_failure::duplicate);
     return 0;
 }
 
@@ -75,8 +77,11 @@ void unit_manager::job_reported(CHubDevice& unit)
         remove_after_refresh(unit, why == unit_failure::none ? unit_failure::unreachable : why);
     } else if (listed_elsewhere(unit)) {
         remove_after_refresh(unit, unit_failure::duplicate);
-    } else if (listener_) {
-        listener_->unit_ready(unit);
+    } else {
+        if (not_added_.forget(unit.address_string()) && listener_)
+            listener_->not_added_changed();
+        if (listener_)
+            listener_->unit_ready(unit);
     }
 }
 
@@ -113,7 +118,23 @@ void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason)
         info.reason = reason;
         listener_->unit_removed(info);
     }
+    std::string address = unit.address_string();
     group_->remove_unit(&unit);
+    note_not_added(std::move(address), reason);
+}
+
+void unit_manager::note_not_added(std::string address, unit_failure reason)
+{
+    not_added_.note(std::move(address), reason);
+    if (listener_)
+        listener_->not_added_changed();
+}
+
+void unit_manager::clear_not_added()
+{
+    not_added_.clear();
+    if (listener_)
+        listener_->not_added_changed();
 }
 
 void unit_manager::on_discovery_done(message_reply& reply)

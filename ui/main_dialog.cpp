@@ -20,6 +20,7 @@
 #include "ui/dd_button.h"
 #include "ui/dd_split_button.h"
 #include "ui/dialog_units.h"
+#include "ui/not_added_notice.h"
 #include "ui/ui_resources.h"
 #include "ui/val_edit.h"
 
@@ -198,6 +199,8 @@ void CMainDialog::build_layout()
         bar->addWidget(part);
     }
     bar->setStretch(3, 1);
+    not_added_ = new CNotAddedNotice(*manager_);
+    bar->addWidget(not_added_);
     menu_button_ = new QToolButton;
     menu_button_->setText(QStringLiteral("\u2630"));
     menu_button_->setToolTip(tr("About and settings"));

@@ -26,6 +26,7 @@ class CCustomListCtrl;
 class CCustomTreeCtrl;
 class CDDButton;
 class CDDSplitButton;
+class CNotAddedNotice;
 class CValEdit;
 class qt_settings_store;
 
@@ -62,8 +63,6 @@ public:
 
     // Re-evaluates which buttons are enabled.
     void update_buttons();
-    // "Change Password ...": units of a hub class checked, no batch running.
-    bool password_change_enabled() const;
     void refresh_details();
     void show_more();
     void show_less();
@@ -78,6 +77,7 @@ public:
     CCustomListCtrl* details() const { return details_; }
     CValEdit* address_edit() const { return address_; }
     QLabel* status_part(int n) const { return status_[n]; }
+    CNotAddedNotice* not_added_notice() const { return not_added_; }
     QAbstractButton* command_button(int id) const;
     QTreeWidgetItem* item_of(const CHubDevice& unit) const;
     QTreeWidgetItem* item_of(const CTapDevice& tap) const;
@@ -107,6 +107,8 @@ private:
     // unit_listener
     void unit_ready(CHubDevice& unit) override;
     void unit_removed(const removed_unit& info) override;
+    void refresh_queued(CHubDevice& unit) override;
+    void not_added_changed() override;
     void discovery_finished() override;
     void job_finished(CHubDevice& unit) override;
     // tree_hook
@@ -126,10 +128,11 @@ private:
     CValEdit* address_ = nullptr;
     QLabel* status_[4] = {};
     QWidget* status_bar_ = nullptr;
+    CNotAddedNotice* not_added_ = nullptr;
     QToolButton* menu_button_ = nullptr;
     std::map<int, QAbstractButton*> buttons_;
     std::map<int, QAction*> menu_items_;
-    QAction* change_password_ = nullptr; // in the status bar's menu
+    QAction* change_password_ = nullptr; // in the status bar's menu; enabled as the action buttons are
 };
 
 } // namespace talvor

@@ -112,7 +112,7 @@ std::unique_ptr<QMenu> CMainDialog::unit_menu(CHubDevice& unit)
     // Like the action buttons, it acts on the checked units, not on this one.
     menu->addSeparator();
     QAction* password = menu->addAction(tr("Change Password ..."));
-    password->setEnabled(password_change_enabled());
+    password->setEnabled(change_password_->isEnabled());
     connect(password, &QAction::triggered, this, [this] { run_command(cmd_change_password); });
     return menu;
 }

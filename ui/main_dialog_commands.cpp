@@ -7,6 +7,7 @@
 #include <QLabel>
 
 #include "ui/about_dialog.h"
+#include "ui/command_states.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/settings_dialog.h"
@@ -14,48 +15,28 @@
 
 namespace talvor {
 
-namespace {
-// The batch commands and the capability a selected unit must offer.
-constexpr struct {
-    int id;
-    std::uint32_t capability; // 0: any selection will do
-} action_rules[] = {
-    {cmd_select_class, 0},
-    {cmd_restart_selected, 0},
-    {cmd_update_firmware, 0},
-    {cmd_download_configuration, cap_config},
-    {cmd_upload_configuration, cap_config},
-    {cmd_erase_sd_card, cap_sdcard},
-    {cmd_upload_customization, cap_customisation},
-    {cmd_upload_certificate, cap_certificates},
-};
-} // namespace
-
 void CMainDialog::update_buttons()
 {
     const unit_group& group = manager_->group();
-    const bool tree_filled = tree_->topLevelItemCount() != 0;
-    const bool selection = group.selected_class != class_unknown;
-    // Capabilities count only for a selection of units: with TAPs selected
-    // the unit-level actions are off.
-    const bool unit_class = group.selected_class == class_orvane_system || group.selected_class == class_talvor_system;
-    const std::uint32_t caps = unit_class ? group.selection_capabilities().any : 0;
-
-    command_button(cmd_add)->setEnabled(!address_->text().trimmed().isEmpty());
-    command_button(cmd_discover)->setEnabled((settings_.discover_flags.load() & 1) && !manager_->discovery_running());
-    for (int id : {cmd_show_more, cmd_show_less, cmd_reload_all})
-        command_button(id)->setEnabled(tree_filled);
-    command_button(cmd_add_multiple)->setEnabled(true);
-    for (const auto& rule : action_rules)
-        command_button(rule.id)->setEnabled(selection && (rule.capability == 0 || (caps & rule.capability)));
-    if (change_password_)
-        change_password_->setEnabled(password_change_enabled());
-}
-
-bool CMainDialog::password_change_enabled() const
-{
-    const int cls = manager_->group().selected_class;
-    return (cls == class_orvane_system || cls == class_talvor_system) && manager_->busy().empty();
+    command_inputs in;
+    in.address_typed = !address_->text().trimmed().isEmpty();
+    in.discovery_allowed = (settings_.discover_flags.load() & 1) != 0;
+    in.discovery_running = manager_->discovery_running();
+    in.tree_filled = tree_->topLevelItemCount() != 0;
+    in.selected_class = group.selected_class;
+    in.capabilities = group.selection_capabilities().any;
+    in.busy = busy_work(manager_->busy());
+    for (const auto& [id, reason] : command_states(in)) {
+        const QString tip = QString::fromStdString(reason);
+        if (id == cmd_change_password) {
+            change_password_->setEnabled(reason.empty());
+            change_password_->setToolTip(tip);
+            continue;
+        }
+        QAbstractButton* b = command_button(id);
+        b->setEnabled(reason.empty());
+        b->setToolTip(tip);
+    }
 }
 
 void CMainDialog::run_command(int id)

@@ -10,6 +10,7 @@
 #include "inventory/details_rows.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
+#include "ui/not_added_notice.h"
 #include "ui/ui_thread.h"
 
 namespace talvor {
@@ -228,6 +229,19 @@ void CMainDialog::unit_removed(const removed_unit&)
 {
     require_ui_thread("unit_removed");
     update_buttons();
+}
+
+void CMainDialog::refresh_queued(CHubDevice&)
+{
+    require_ui_thread("refresh_queued");
+    update_buttons();
+}
+
+void CMainDialog::not_added_changed()
+{
+    require_ui_thread("not_added_changed");
+    if (not_added_)
+        not_added_->update_list();
 }
 
 void CMainDialog::discovery_finished()

@@ -1,18 +1,25 @@
 // The main window against simulated units on loopback: what a person sees
 // in the tree, the status bar, the details list and the buttons.
 #include <QAbstractButton>
+#include <QDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <unistd.h>
 
+#include <functional>
+
+#include "inventory/refresh_job.h"
 #include "inventory/unit_group.h"
 #include "simulator/hubsim.h"
 #include "tests/connect/scripted_dialogs.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/main_dialog.h"
+#include "ui/not_added_notice.h"
 #include "ui/qt_window_bridge.h"
 #include "ui/settings_store_qt.h"
 #include "ui/val_edit.h"
@@ -56,6 +63,8 @@ private slots:
     void reload_all_fills_the_tree_again();
     void add_with_a_bad_address_reports_it();
     void close_is_refused_while_a_refresh_runs();
+    void addresses_not_added_are_listed_with_the_reason();
+    void disabled_buttons_say_why();
 
 private:
     // Adds the units (last byte of 127.79.0.x) and waits until all are shown.
@@ -249,6 +258,86 @@ void WindowTest::close_is_refused_while_a_refresh_runs()
     QVERIFY(w.close());
     QVERIFY(!w.isVisible());
     QVERIFY(w.manager().shutting_down());
+}
+
+void WindowTest::addresses_not_added_are_listed_with_the_reason()
+{
+    load({1});
+    CMainDialog& w = *window_;
+    for (const char* typed : {"127.79.0.99", "127.79.0.1"}) { // .99 refuses connections; .1 is listed
+        w.address_edit()->setText(QString::fromLatin1(typed));
+        QTest::mouseClick(w.command_button(cmd_add), Qt::LeftButton);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(w.manager().idle(), 30000);
+    QCOMPARE(w.tree()->topLevelItem(0)->childCount(), 1);
+    QVERIFY(ui_->tasks.empty()); // no dialog per unit
+
+    CNotAddedNotice* notice = w.not_added_notice();
+    QVERIFY(notice->isVisible());
+    QCOMPARE(notice->text(), QStringLiteral("2 addresses not added \u2014 details"));
+    QTest::mouseClick(notice, Qt::LeftButton);
+    QVERIFY(notice->details()->isVisible());
+    QStringList rows;
+    for (int i = 0; i < notice->entries()->topLevelItemCount(); ++i)
+        rows << notice->entries()->topLevelItem(i)->text(0) + ": " + notice->entries()->topLevelItem(i)->text(1);
+    rows.sort();
+    QCOMPARE(rows, (QStringList{"127.79.0.1: already listed", "127.79.0.99: connection failed"}));
+
+    for (auto* b : notice->details()->findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("Clear"))
+            QTest::mouseClick(b, Qt::LeftButton);
+    QVERIFY(!notice->isVisible() && !notice->details()->isVisible());
+}
+
+void WindowTest::disabled_buttons_say_why()
+{
+    load({1});
+    CMainDialog& w = *window_;
+    CHubDevice& u = unit(1);
+    auto check = [](QTreeWidgetItem* item) { item->setCheckState(0, Qt::Checked); };
+    // The unit's job not reported yet, as dispatching it leaves it.
+    auto at_work = [&](int kind, bool checked) {
+        if (checked)
+            check(w.item_of(u));
+        w.manager().busy().insert(&u);
+        u.job_kind.store(kind);
+    };
+    const struct {
+        const char* state;
+        std::function<void()> set_up;
+        int id;
+        const char* tip; // empty: enabled
+    } cases[] = {
+        {"discovery off", [] {}, cmd_discover, "Discovery is off; turn it on in Settings (\u2630 menu)"},
+        {"discovery on", [&] { settings_->discover_flags = 1; }, cmd_discover, ""},
+        {"no address typed", [] {}, cmd_add, "Type an IP address first"},
+        {"nothing checked", [] {}, cmd_restart_selected, "Check units or TAPs in the tree first"},
+        {"nothing checked", [] {}, cmd_erase_sd_card, "Check the units to work on in the tree first"},
+        {"TAPs checked", [&] { check(w.item_of(*u.taps.front())); }, cmd_download_configuration,
+         "Works on units only; TAPs are checked"},
+        {"no checked unit offers it", [&] { check(w.item_of(u)); }, cmd_upload_certificate,
+         "None of the checked units offers this"},
+        {"unit checked", [&] { check(w.item_of(u)); }, cmd_erase_sd_card, ""},
+        {"batch running", [&] { at_work(job_kind_restart, true); }, cmd_update_firmware, "A batch is running"},
+        {"batch running", [&] { at_work(job_kind_restart, false); }, cmd_reload_all, "A batch is running"},
+        {"units being read", [&] { at_work(job_kind_refresh, true); }, cmd_select_class,
+         "Units are still being read"},
+    };
+    for (const auto& c : cases) {
+        c.set_up();
+        w.update_buttons();
+        const QAbstractButton* b = w.command_button(c.id);
+        const QString expected = QString::fromUtf8(c.tip);
+        QVERIFY2(b->isEnabled() == expected.isEmpty() && b->toolTip() == expected,
+                 qPrintable(QStringLiteral("%1: \"%2\"").arg(QString::fromLatin1(c.state), b->toolTip())));
+        // Back to idle, nothing checked, discovery off.
+        w.manager().busy().erase(&u);
+        u.job_kind.store(job_kind_refresh);
+        settings_->discover_flags = 0;
+        w.item_of(u)->setCheckState(0, Qt::Unchecked);
+        for (const auto& tap : u.taps)
+            w.item_of(*tap)->setCheckState(0, Qt::Unchecked);
+    }
 }
 
 QTEST_MAIN(WindowTest)
