@@ -95,6 +95,10 @@ int main(int argc, char** argv)
         std::fputs(usage_text().c_str(), stdout);
         return exit_ok;
     }
+    if (opts.version) {
+        std::puts("talvorctl " TALVOR_VERSION);
+        return exit_ok;
+    }
     for (const std::string& a : opts.addresses) {
         bool empty = false;
         if (!parse_address_box(a, empty))

@@ -57,7 +57,8 @@ std::string usage_text()
            "  --parallel N           at most N units at work at once, the others wait in order\n"
            "  --retry-list FILE      write the addresses of the units that failed to FILE (for --list)\n"
            "  --report FILE          write the batch's report (one JSON line per unit) to FILE too\n"
-           "  --help                 show this text\n";
+           "  --help                 show this text\n"
+           "  --version              print talvorctl's version\n";
 }
 
 std::optional<std::size_t> whole_number(const std::string& text, std::size_t low, std::size_t high)
@@ -87,6 +88,9 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
         };
         if (a == "--help" || a == "-h") {
             o.help = true;
+            return o;
+        } else if (a == "--version") {
+            o.version = true;
             return o;
         } else if (a == "--password-file") {
             auto v = operand("a file name");

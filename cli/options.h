@@ -33,6 +33,7 @@ struct options {
     bool accept_insecure = false;
     bool json = false;
     bool help = false;
+    bool version = false;
 
     bool has(std::string_view flag) const;
     // The value of a switch given once (nullopt when not given).

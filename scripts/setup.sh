@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libboost1.81-dev libssl-dev libjsmn-dev libgtest-dev
   xvfb xauth fonts-dejavu-core iproute2 openssl curl ccache
   dpkg-dev file  # the Debian package: cpack finds its library dependencies with these
+  lintian desktop-file-utils appstream  # the package test runs Debian's and freedesktop.org's checks
   clang libclang-rt-14-dev  # scripts/fuzz.sh and check.sh: libFuzzer and its sanitizers
 )
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build folder $1 into a scratch folder
-# and checks what dpkg-deb says about it.
+# and checks what dpkg-deb, lintian and the freedesktop.org validators say
+# about it.
 set -euo pipefail
 build=$1
 out=$(mktemp -d /tmp/talvor-package.XXXXXX)
@@ -24,7 +25,10 @@ expect() { # what, haystack, needle
   fi
 }
 for f in usr/bin/talvor-manager usr/bin/talvorctl usr/bin/talvor-hubsim \
-  usr/share/applications/talvor-manager.desktop usr/share/icons/hicolor/64x64/apps/talvor-manager.png; do
+  usr/share/applications/talvor-manager.desktop usr/share/icons/hicolor/64x64/apps/talvor-manager.png \
+  usr/share/metainfo/com.quillon.TalvorManager.metainfo.xml usr/share/bash-completion/completions/talvorctl \
+  usr/share/man/man1/{talvor-manager,talvorctl,talvor-hubsim}.1.gz \
+  usr/share/doc/talvor-manager/{copyright,changelog.gz}; do
   expect "file" "$contents" "^\./$f\$"
 done
 depends=$(sed -n 's/^ Depends: //p' <<<"$info")
@@ -39,10 +43,26 @@ dpkg-deb --extract "$deb" "$out/root"
 entry=$(cat "$out/root/usr/share/applications/talvor-manager.desktop")
 expect "desktop key" "$entry" '^Exec=talvor-manager$'
 expect "desktop key" "$entry" '^Icon=talvor-manager$'
+version=$(dpkg-deb --field "$deb" Version)
+expect "newest release" "$(cat "$out/root/usr/share/metainfo/com.quillon.TalvorManager.metainfo.xml")" \
+  "<release version=\"$version\""
+expect "talvorctl --version" "$("$out/root/usr/bin/talvorctl" --version)" "^talvorctl $version\$"
+
+# Debian's and freedesktop.org's own checks, where they are installed.
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$out/root/usr/share/applications/talvor-manager.desktop" || failed=1
 fi
-"$out/root/usr/bin/talvorctl" --help >/dev/null || { echo "the packaged talvorctl does not run"; failed=1; }
+if command -v appstreamcli >/dev/null; then
+  report=$(appstreamcli validate --no-net "$out/root/usr/share/metainfo/com.quillon.TalvorManager.metainfo.xml" 2>&1) ||
+    { echo "$report"; failed=1; }
+fi
+if command -v lintian >/dev/null; then
+  findings=$(lintian --info "$deb" 2>&1 || true)
+  if grep -qE '^[EW]: ' <<<"$findings"; then
+    echo "--- lintian"; echo "$findings"
+    failed=1
+  fi
+fi
 
 if ((failed)); then
   echo "--- dpkg-deb --info"; echo "$info"
