@@ -1,6 +1,8 @@
 // Runs the talvorctl binary against simulated units, as a script would.
 #include "talvorctl_fixture.h"
 
+#include <functional>
+
 #include "operations/ct_table.h"
 
 using namespace talvorctl_test;
@@ -94,60 +96,44 @@ TEST_F(TalvorctlRun, AddressListErrorsFailTheRun)
 namespace {
 
 // Rows of fields, read by the CT tables' CSV reader.
-class csv_reader final : public CSVParser {
-public:
+struct csv_reader final : CSVParser {
     std::vector<std::vector<std::string>> rows{{}};
-
-protected:
-    int on_field(const std::string& text) override
-    {
-        rows.back().push_back(text);
-        return 0;
-    }
-    int on_line_end() override
-    {
-        rows.emplace_back();
-        return 0;
-    }
+    int on_field(const std::string& text) override { return rows.back().push_back(text), 0; }
+    int on_line_end() override { return rows.emplace_back(), 0; }
 };
 
-// The refreshed units of a --json run and their TAPs, a column -> value map
-// each, as the CSV export must hold them.
+// The refreshed units of a --json run and their TAPs, as column -> value
+// maps, the order the CSV export must follow.
 std::vector<std::map<std::string, std::string>> json_rows(const std::string& json)
 {
     std::vector<std::map<std::string, std::string>> out;
     auto p = json_parser::from(json);
-    const std::size_t units = p ? p->find(json_parser::root, "units") : 0;
-    if (!p || !p->is(units, json_type::array))
+    if (!p)
         return out;
-    auto text = [&](std::size_t object, const char* key) { return unescape(p->get_string(p->find(object, key))); };
-    auto add = [&](std::size_t object, std::map<std::string, std::string> row) {
-        const std::size_t details = p->find(object, "details");
-        std::size_t d = details + 1;
-        for (int k = 0; k < p->tokens[details].size; ++k, d = p->skip(d))
-            row[unescape(p->get_string(d + 1))] = unescape(p->get_string(d + 2));
+    auto text = [&](std::size_t at, const char* key) { return unescape(p->get_string(p->find(at, key))); };
+    auto each = [&](std::size_t at, const char* key, const std::function<void(std::size_t)>& f) {
+        const std::size_t array = p->find(at, key);
+        std::size_t e = array + 1;
+        for (int k = 0; p->is(array, json_type::array) && k < p->tokens[array].size; ++k, e = p->skip(e))
+            f(e);
+    };
+    auto add = [&](std::size_t at, std::map<std::string, std::string> row) {
+        each(at, "details", [&](std::size_t d) { row[unescape(p->get_string(d + 1))] = unescape(p->get_string(d + 2)); });
         out.push_back(std::move(row));
     };
-    std::size_t u = units + 1;
-    for (int i = 0; i < p->tokens[units].size; ++i, u = p->skip(u)) {
+    each(json_parser::root, "units", [&](std::size_t u) {
         if (text(u, "result") != "ok")
-            continue;
-        std::map<std::string, std::string> unit = {{"Kind", "unit"},
-                                                   {"Hub Type", text(u, "system")},
-                                                   {"Unit", text(u, "label")},
-                                                   {"Address", text(u, "address")},
-                                                   {"Protocol", text(u, "protocol")}};
+            return;
+        const std::map<std::string, std::string> unit = {{"Kind", "unit"}, {"Hub Type", text(u, "system")},
+                                                         {"Unit", text(u, "label")}, {"Address", text(u, "address")},
+                                                         {"Protocol", text(u, "protocol")}};
         add(u, unit);
-        const std::size_t taps = p->find(u, "taps");
-        std::size_t t = taps + 1;
-        for (int k = 0; k < p->tokens[taps].size; ++k, t = p->skip(t)) {
+        each(u, "taps", [&](std::size_t t) {
             auto tap = unit;
-            tap["Kind"] = "TAP";
-            tap["TAP Class"] = text(t, "tap_class");
-            tap["TAP"] = text(t, "label");
+            tap["Kind"] = "TAP", tap["TAP Class"] = text(t, "tap_class"), tap["TAP"] = text(t, "label");
             add(t, tap);
-        }
-    }
+        });
+    });
     return out;
 }
 
@@ -175,14 +161,11 @@ TEST_F(TalvorctlRun, CsvHoldsWhatJsonHoldsARowPerUnitAndTap)
     const std::vector<std::string>& header = rows[0];
     for (std::size_t i = 0; i < expected.size(); ++i) {
         ASSERT_EQ(rows[i + 1].size(), header.size()) << i;
-        std::map<std::string, std::string> got;
+        std::map<std::string, std::string> got, want = expected[i];
         for (std::size_t c = 0; c < header.size(); ++c)
-            if (!rows[i + 1][c].empty())
-                got[header[c]] = rows[i + 1][c];
-        std::map<std::string, std::string> want;
-        for (const auto& [name, value] : expected[i])
-            if (!value.empty())
-                want[name] = value;
+            got[header[c]] = rows[i + 1][c];
+        std::erase_if(got, [](const auto& f) { return f.second.empty(); }); // no such row for it
+        std::erase_if(want, [](const auto& f) { return f.second.empty(); });
         EXPECT_EQ(got, want) << "row " << i + 1;
     }
 }
