@@ -15,6 +15,7 @@
 
 #include "inventory/address_list.h"
 #include "operations/file_drops.h"
+#include "operations/inventory_export.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/dd_button.h"
@@ -206,6 +207,7 @@ void CMainDialog::build_layout()
     auto* menu = new QMenu(menu_button_);
     menu->addAction(tr("About..."), this, &CMainDialog::open_about);
     menu->addAction(tr("Settings..."), this, &CMainDialog::open_settings);
+    menu->addAction(tr("Export Inventory ..."), this, [this] { export_inventory(*manager_, ui_); });
     menu_button_->setMenu(menu);
     bar->addWidget(menu_button_);
     outer->addWidget(status_bar_);
