@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "cli/json_writer.h"
+#include "transport/json_writer.h"
 #include "cli/run_report.h"
 #include "cli/terminal_dialogs.h"
 #include "inventory/code_tables.h"

@@ -171,8 +171,10 @@ int main(int argc, char** argv)
         return list_failures && status == exit_ok ? exit_failed : status;
     }
 
-    std::fputs(opts.json ? report.json().c_str() : report.text().c_str(), stdout);
+    std::fputs(opts.json ? report.json().c_str() : opts.csv ? report.csv().c_str() : report.text().c_str(), stdout);
     std::fflush(stdout);
+    if (opts.csv) // the CSV has no rows for them, so they are not lost from sight
+        std::fputs(report.dropped_text().c_str(), stderr);
     manager.shut_down();
 
     if (interrupted)

@@ -2,7 +2,7 @@
 # Writes talvorctl's bash completion from what `talvorctl --help` lists:
 #   make_bash_completion.sh TALVORCTL TEMPLATE OUT
 # Commands come from the usage lines, their own switches from the same lines,
-# the options every command takes from the "options:" block. A switch
+# the options every command takes from the "options ..." block. A switch
 # followed by an upper-case word takes a value: FILE and DIR complete paths.
 set -euo pipefail
 help=$("$1" --help)
@@ -34,7 +34,7 @@ fields=$(awk '
     next
   }
   /^TARGETS:/ { target_switches = switches($0); next }
-  /^options:/ { in_options = 1; next }
+  /^options/ { in_options = 1; next }
   in_options && /^  --/ { global = global " " switches($1 " " $2) }
   END {
     for (s in in_usage) sub(" " s "( |$)", " ", global)

@@ -11,6 +11,149 @@
 
 namespace talvor::cli {
 
+namespace {
+
+// Where an option of the table applies, by the command's verb and its batch
+// table entry (nullptr for show and discover).
+using applies_fn = bool (*)(std::string_view verb, const batch_command* batch);
+
+bool listing(std::string_view verb, const batch_command*) { return verb == "show" || verb == "discover"; }
+bool selecting(std::string_view, const batch_command* batch) { return batch && batch->takes_class; }
+bool batching(std::string_view, const batch_command* batch) { return batch && !batch->each; }
+
+// The options taken before or after the command. --help and the parser
+// both come from this table, so what one lists the other accepts.
+struct global_option {
+    const char* name;
+    const char* value; // its value's name in --help; nullptr for a plain switch
+    const char* needs; // what a missing value is called in the usage error
+    const char* help;  // the --help text beside the name, lines joined by '\n'
+    applies_fn applies; // nullptr: every command
+    // Takes the value (empty for a switch) into the options; the usage error, or empty.
+    std::string (*take)(options& o, const std::string& value);
+};
+
+const std::vector<global_option>& global_options()
+{
+    static const std::vector<global_option> table = {
+        {"--password-file", "FILE", "a file name",
+         "administrator password (file bytes, one trailing newline dropped);\n"
+         "without it the password is asked on the terminal",
+         nullptr,
+         [](options& o, const std::string& v) {
+             o.password_file = v;
+             return std::string();
+         }},
+        {"--tls-checks", "LEVEL", "none, standard or strict", "none, standard or strict (default: the saved setting)",
+         nullptr,
+         [](options& o, const std::string& v) -> std::string {
+             constexpr const char* levels[] = {"none", "standard", "strict"};
+             for (int n = 0; n < 3; ++n)
+                 if (v == levels[n]) {
+                     o.tls_checks = n;
+                     return {};
+                 }
+             return "unknown TLS check level '" + v + "' (none, standard or strict)";
+         }},
+        {"--accept-insecure", nullptr, nullptr, "connect to units that fail the TLS checks without asking", nullptr,
+         [](options& o, const std::string&) {
+             o.accept_insecure = true;
+             return std::string();
+         }},
+        {"--json", nullptr, nullptr, "print one JSON object instead of the tree (or the results)", nullptr,
+         [](options& o, const std::string&) {
+             o.json = true;
+             return std::string();
+         }},
+        {"--csv", nullptr, nullptr, "print the units and TAPs as CSV, a row each, instead of the tree", listing,
+         [](options& o, const std::string&) {
+             o.csv = true;
+             return std::string();
+         }},
+        {"--yes", nullptr, nullptr, "answer every question of a command with the button that goes on", nullptr,
+         [](options& o, const std::string&) {
+             o.yes = true;
+             return std::string();
+         }},
+        {"--class", "NAME", "a class name",
+         "the class to select: a hub class (the units' own by default)\n"
+         "or a TAP class such as \"Rail Module\" (those TAPs of the units)",
+         selecting,
+         [](options& o, const std::string& v) {
+             o.class_name = v;
+             return std::string();
+         }},
+        {"--parallel", "N", "a number of units", "at most N units at work at once, the others wait in order", batching,
+         [](options& o, const std::string& v) -> std::string {
+             const auto n = whole_number(v, 1, 100000);
+             if (!n)
+                 return "--parallel needs a number of units from 1 to 100000, not '" + v + "'";
+             o.parallel = *n;
+             return {};
+         }},
+        {"--retry-list", "FILE", "a file name", "write the addresses of the units that failed to FILE (for --list)",
+         batching,
+         [](options& o, const std::string& v) {
+             o.retry_list = v;
+             return std::string();
+         }},
+        {"--report", "FILE", "a file name", "write the batch's report (one JSON line per unit) to FILE too", batching,
+         [](options& o, const std::string& v) {
+             o.report_file = v;
+             return std::string();
+         }},
+    };
+    return table;
+}
+
+const global_option* find_global_option(std::string_view name)
+{
+    for (const global_option& g : global_options())
+        if (name == g.name)
+            return &g;
+    return nullptr;
+}
+
+std::vector<std::string> verbs()
+{
+    std::vector<std::string> out = {"show", "discover"};
+    for (const batch_command& c : batch_commands())
+        out.emplace_back(c.name);
+    return out;
+}
+
+// One option's lines of --help: name and value, its text, and the
+// commands it goes with unless it goes with all.
+std::string option_help(const global_option& g)
+{
+    const std::string indent(25, ' ');
+    std::string head = std::string("  ") + g.name + (g.value ? std::string(" ") + g.value : "");
+    head += std::string(head.size() < 25 ? 25 - head.size() : 1, ' ');
+    std::string text = head;
+    for (char c : std::string_view(g.help))
+        text += c == '\n' ? "\n" + indent : std::string(1, c);
+    text += "\n";
+    if (!g.applies)
+        return text;
+    std::string line = indent + "for:";
+    bool first = true;
+    for (const std::string& verb : verbs()) {
+        if (!g.applies(verb, find_batch_command(verb)))
+            continue;
+        const std::string item = (first ? " " : ", ") + verb;
+        if (line.size() + item.size() > 99) {
+            text += line + ",\n";
+            line = indent + verb;
+        } else {
+            line += item;
+        }
+        first = false;
+    }
+    return text + line + "\n";
+}
+
+} // namespace
+
 std::string usage_text()
 {
     std::string text = "usage: talvorctl [options] show ADDRESS...\n"
@@ -43,22 +186,11 @@ std::string usage_text()
                 text += c.notes;
         }
     }
-    return text +
-           "\n"
-           "options:\n"
-           "  --password-file FILE   administrator password (file bytes, one trailing newline dropped);\n"
-           "                         without it the password is asked on the terminal\n"
-           "  --tls-checks LEVEL     none, standard or strict (default: the saved setting)\n"
-           "  --accept-insecure      connect to units that fail the TLS checks without asking\n"
-           "  --json                 print one JSON object instead of the tree (or the results)\n"
-           "  --yes                  answer every question of a command with the button that goes on\n"
-           "  --class NAME           the class to select: a hub class (the units' own by default)\n"
-           "                         or a TAP class such as \"Rail Module\" (those TAPs of the units)\n"
-           "  --parallel N           at most N units at work at once, the others wait in order\n"
-           "  --retry-list FILE      write the addresses of the units that failed to FILE (for --list)\n"
-           "  --report FILE          write the batch's report (one JSON line per unit) to FILE too\n"
-           "  --help                 show this text\n"
-           "  --version              print talvorctl's version\n";
+    text += "\noptions (before or after the command):\n";
+    for (const global_option& g : global_options())
+        text += option_help(g);
+    return text + "  --help                 show this text\n"
+                  "  --version              print talvorctl's version\n";
 }
 
 std::optional<std::size_t> whole_number(const std::string& text, std::size_t low, std::size_t high)
@@ -77,6 +209,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
     std::optional<std::string> verb;
     bool list_mode = false;
     std::vector<std::string> operands;
+    std::vector<const global_option*> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto operand = [&](const char* what) -> std::optional<std::string> {
@@ -92,55 +225,22 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
         } else if (a == "--version") {
             o.version = true;
             return o;
-        } else if (a == "--password-file") {
-            auto v = operand("a file name");
-            if (!v)
-                return std::nullopt;
-            o.password_file = *v;
-        } else if (a == "--tls-checks") {
-            auto v = operand("none, standard or strict");
-            if (!v)
-                return std::nullopt;
-            if (*v == "none")
-                o.tls_checks = 0;
-            else if (*v == "standard")
-                o.tls_checks = 1;
-            else if (*v == "strict")
-                o.tls_checks = 2;
-            else {
-                error = "unknown TLS check level '" + *v + "' (none, standard or strict)";
-                return std::nullopt;
+        } else if (const global_option* g = find_global_option(a)) {
+            std::string value;
+            if (g->value) {
+                auto v = operand(g->needs);
+                if (!v)
+                    return std::nullopt;
+                value = *v;
             }
-        } else if (a == "--accept-insecure") {
-            o.accept_insecure = true;
-        } else if (a == "--json") {
-            o.json = true;
+            error = g->take(o, value);
+            if (!error.empty())
+                return std::nullopt;
+            given.push_back(g);
         } else if (a == "--list" && (verb == "show" || o.batch)) {
             list_mode = true;
         } else if (a == "--discover" && o.batch) {
             o.discover_targets = true;
-        } else if (a == "--yes") {
-            o.yes = true;
-        } else if (a == "--class" && o.batch && o.batch->takes_class) {
-            auto v = operand("a class name");
-            if (!v)
-                return std::nullopt;
-            o.class_name = *v;
-        } else if ((a == "--retry-list" || a == "--report") && o.batch && !o.batch->each) {
-            auto v = operand("a file name");
-            if (!v)
-                return std::nullopt;
-            (a == "--report" ? o.report_file : o.retry_list) = *v;
-        } else if (a == "--parallel" && o.batch && !o.batch->each) {
-            auto v = operand("a number of units");
-            if (!v)
-                return std::nullopt;
-            const auto n = whole_number(*v, 1, 100000);
-            if (!n) {
-                error = "--parallel needs a number of units from 1 to 100000, not '" + *v + "'";
-                return std::nullopt;
-            }
-            o.parallel = *n;
         } else if (const command_flag* f = o.batch ? o.batch->find_flag(a) : nullptr) {
             if (!f->repeats && o.has(a)) {
                 error = a + " given twice";
@@ -209,6 +309,15 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
         }
     } else {
         error = "unknown command '" + *verb + "'";
+        return std::nullopt;
+    }
+    for (const global_option* g : given)
+        if (g->applies && !g->applies(*verb, o.batch)) {
+            error = std::string(g->name) + " does not go with " + *verb;
+            return std::nullopt;
+        }
+    if (o.json && o.csv) {
+        error = "--json and --csv do not go together";
         return std::nullopt;
     }
     return o;

@@ -32,6 +32,7 @@ struct options {
     std::optional<int> tls_checks; // 0 none, 1 standard, 2 strict; unset: the saved setting
     bool accept_insecure = false;
     bool json = false;
+    bool csv = false; // show and discover: the units and TAPs as CSV
     bool help = false;
     bool version = false;
 

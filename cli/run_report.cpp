@@ -3,31 +3,13 @@
 #include <algorithm>
 #include <map>
 
-#include "cli/json_writer.h"
 #include "inventory/connection_worker.h"
 #include "inventory/details_rows.h"
+#include "operations/inventory_export.h"
 
 namespace talvor::cli {
 
 namespace {
-
-const char* protocol_name(int protocol)
-{
-    return protocol == protocol_http ? "http" : protocol == protocol_wss ? "wss" : "";
-}
-
-void write_rows(json_writer& w, const std::vector<details_row>& rows)
-{
-    w.key("details");
-    w.begin_array();
-    for (const auto& [name, value] : rows) {
-        w.begin_array();
-        w.value(name);
-        w.value(value);
-        w.end_array();
-    }
-    w.end_array();
-}
 
 void append_rows(std::string& out, const std::vector<details_row>& rows, const std::string& indent)
 {
@@ -115,6 +97,12 @@ std::string run_report::text() const
             }
         }
     }
+    return out + dropped_text();
+}
+
+std::string run_report::dropped_text() const
+{
+    std::string out;
     auto gone_sorted = removed_;
     std::sort(gone_sorted.begin(), gone_sorted.end(), [](const gone& a, const gone& b) { return a.address < b.address; });
     for (const gone& g : gone_sorted) {
@@ -127,73 +115,26 @@ std::string run_report::text() const
     return out;
 }
 
+std::vector<inventory_dropped> run_report::dropped() const
+{
+    std::vector<inventory_dropped> out;
+    for (const gone& g : removed_)
+        out.push_back({g.address, g.address_text, g.label, g.protocol,
+                       g.cancelled                              ? "cancelled"
+                       : g.reason == unit_failure::duplicate ? "duplicate"
+                                                             : "failed",
+                       g.cancelled ? cancelled_text : failure_text(g.reason)});
+    return out;
+}
+
 std::string run_report::json() const
 {
-    struct entry {
-        const ip_address* address;
-        const CHubDevice* unit;
-        const gone* removed;
-    };
-    std::vector<entry> all;
-    for (const CHubDevice* u : ready_)
-        all.push_back({&u->address, u, nullptr});
-    for (const gone& g : removed_)
-        all.push_back({&g.address, nullptr, &g});
-    std::stable_sort(all.begin(), all.end(), [](const entry& a, const entry& b) { return *a.address < *b.address; });
+    return inventory_json(std::vector<const CHubDevice*>(ready_.begin(), ready_.end()), dropped());
+}
 
-    json_writer w;
-    w.begin_object();
-    w.key("units");
-    w.begin_array();
-    for (const entry& e : all) {
-        w.begin_object();
-        if (e.unit) {
-            CHubDevice& u = const_cast<CHubDevice&>(*e.unit);
-            w.key("address"), w.value(u.address_string());
-            w.key("label"), w.value(u.label);
-            w.key("system"), w.value(system_type_name(u.system_type));
-            w.key("product_class"), w.value(product_class_name(u.product_class));
-            w.key("protocol"), w.value(protocol_name(unit_protocol(u)));
-            w.key("result"), w.value("ok");
-            std::vector<details_row> rows;
-            unit_details_rows(u, rows);
-            write_rows(w, rows);
-            w.key("taps");
-            w.begin_array();
-            for (const auto& tap : u.taps) {
-                w.begin_object();
-                w.key("label"), w.value(tap->label);
-                w.key("tap_class"), w.value(tap_class_name(tap->tap_class));
-                w.key("product_class"), w.value(product_class_name(tap->product_class));
-                rows.clear();
-                tap_details_rows(*tap, rows);
-                write_rows(w, rows);
-                w.end_object();
-            }
-            w.end_array();
-        } else {
-            const gone& g = *e.removed;
-            w.key("address"), w.value(g.address_text);
-            w.key("label"), w.value(g.label);
-            w.key("system"), w.null();
-            w.key("product_class"), w.null();
-            w.key("protocol");
-            if (g.protocol)
-                w.value(protocol_name(g.protocol));
-            else
-                w.null();
-            w.key("result"), w.value(g.cancelled                              ? "cancelled"
-                                     : g.reason == unit_failure::duplicate ? "duplicate"
-                                                                           : "failed");
-            w.key("error"), w.value(g.cancelled ? cancelled_text : failure_text(g.reason));
-            w.key("details"), w.begin_array(), w.end_array();
-            w.key("taps"), w.begin_array(), w.end_array();
-        }
-        w.end_object();
-    }
-    w.end_array();
-    w.end_object();
-    return w.text() + "\n";
+std::string run_report::csv() const
+{
+    return inventory_csv(std::vector<const CHubDevice*>(ready_.begin(), ready_.end()));
 }
 
 } // namespace talvor::cli

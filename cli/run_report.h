@@ -1,9 +1,10 @@
 #pragma once
 // What a talvorctl run found: the units that were refreshed and those the
-// core removed, printed as a tree or as one JSON object.
+// core removed, printed as a tree, as one JSON object or as CSV.
 #include <string>
 #include <vector>
 
+#include "operations/inventory_export.h"
 #include "operations/unit_manager.h"
 
 namespace talvor::cli {
@@ -28,9 +29,16 @@ public:
     std::vector<failed_unit> failed_units() const;
 
     std::string text() const;
+    // The units that failed, were duplicates or were cancelled, a line each
+    // (the end of text()).
+    std::string dropped_text() const;
     std::string json() const;
+    // The refreshed units only: the dropped ones have no rows to fill.
+    std::string csv() const;
 
 private:
+    std::vector<inventory_dropped> dropped() const;
+
     struct gone {
         ip_address address{};
         std::string address_text;

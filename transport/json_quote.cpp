@@ -63,4 +63,20 @@ std::string json_quote(std::string_view text)
     return out + '"';
 }
 
+std::string valid_utf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (const std::size_t n = utf8_length(text, i); n > 0) {
+            out.append(text.substr(i, n));
+            i += n;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out;
+}
+
 } // namespace talvor

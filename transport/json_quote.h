@@ -9,4 +9,8 @@ namespace talvor {
 // are not valid UTF-8 become U+FFFD so the output stays valid JSON.
 std::string json_quote(std::string_view text);
 
+// The text with each byte that is not valid UTF-8 replaced by U+FFFD, as
+// json_quote does: other UTF-8 documents then hold the same values.
+std::string valid_utf8(std::string_view text);
+
 } // namespace talvor

@@ -15,6 +15,7 @@
 
 #include "inventory/address_list.h"
 #include "operations/file_drops.h"
+#include "operations/inventory_export.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/dd_button.h"
@@ -203,11 +204,12 @@ void CMainDialog::build_layout()
     bar->addWidget(not_added_);
     menu_button_ = new QToolButton;
     menu_button_->setText(QStringLiteral("\u2630"));
-    menu_button_->setToolTip(tr("About and settings"));
+    menu_button_->setToolTip(tr("Passwords, inventory, about and settings"));
     menu_button_->setAutoRaise(true);
     menu_button_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(menu_button_);
     change_password_ = menu->addAction(tr("Change Password ..."), this, [this] { run_command(cmd_change_password); });
+    menu->addAction(tr("Export Inventory ..."), this, [this] { export_inventory(*manager_, ui_); });
     menu->addSeparator();
     menu->addAction(tr("About..."), this, &CMainDialog::open_about);
     menu->addAction(tr("Settings..."), this, &CMainDialog::open_settings);

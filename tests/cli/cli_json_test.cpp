@@ -1,10 +1,9 @@
-#include "cli/json_writer.h"
+#include "transport/json_writer.h"
 #include "transport/json_parser.h"
 
 #include <gtest/gtest.h>
 
 using namespace talvor;
-using namespace talvor::cli;
 
 TEST(CliJson, QuotesEveryAwkwardByte)
 {

@@ -3,8 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 #include <unistd.h>
 
 using namespace talvor::cli;
@@ -102,4 +108,55 @@ TEST(CliOptions, FilePasswordBytesSurviveTheCodePageConversion)
     EXPECT_EQ(file_password_text("caf\xC3\xA9"), "caf\xC3\xA9");
     EXPECT_EQ(file_password_text("caf\xE9"), "caf\xC3\xA9");
     EXPECT_EQ(file_password_text("\x80"), "\xE2\x82\xAC");
+}
+
+// Each option of --help's options section is taken before and after every
+// command it names (all of them when it names none) and refused by the others.
+TEST(CliOptions, HelpListsWhereEachOptionIsTaken)
+{
+    std::map<std::string, std::vector<std::string>> commands; // verb -> a command line without options
+    std::map<std::string, std::pair<std::vector<std::string>, std::set<std::string>>> section; // args, for:
+    std::istringstream help(usage_text());
+    std::string current;
+    for (std::string line; std::getline(help, line);) {
+        std::istringstream in(line);
+        const std::vector<std::string> w{std::istream_iterator<std::string>(in), {}};
+        const auto at = std::find(w.begin(), w.end(), "[options]");
+        if (at != w.end() && at + 1 != w.end() && !commands.count(at[1])) {
+            // The verb, a file for its operand, one address for its targets.
+            auto& args = commands[at[1]] = {at[1]};
+            for (auto it = at + 2; it != w.end() && it->front() != '['; ++it)
+                if (*it == "FILE" || it->front() == '(')
+                    args.push_back("f");
+                else if (*it == "TARGETS" || *it == "ADDRESS...")
+                    args.push_back("10.0.0.1");
+        } else if (line.rfind("  --", 0) == 0) {
+            current = w[0];
+            section[current].first = {w[0]};
+            if (w.size() > 1 && std::isupper(static_cast<unsigned char>(w[1][0])))
+                section[current].first.push_back(w[1] == "LEVEL" ? "strict" : w[1] == "N" ? "4" : "x");
+        } else if (!w.empty() && !current.empty() && (w[0] == "for:" || !section[current].second.empty())) {
+            for (std::size_t k = w[0] == "for:"; k < w.size(); ++k)
+                section[current].second.insert(w[k].substr(0, w[k].find(',')));
+        }
+    }
+    for (const char* o : {"--class", "--parallel", "--retry-list", "--report", "--csv", "--json"})
+        EXPECT_TRUE(section.count(o)) << o;
+    ASSERT_GT(commands.size(), 10u);
+
+    for (const auto& [verb, base] : commands)
+        for (const auto& [name, listed] : section) {
+            const auto& [option, only] = listed;
+            auto before = option, after = base;
+            before.insert(before.end(), base.begin(), base.end());
+            after.insert(after.end(), option.begin(), option.end());
+            for (auto args : {before, after}) {
+                // --yes never stands in for the new password.
+                if (verb == "set-password")
+                    args.insert(args.end(), {"--new-password-file", "f"});
+                std::string error;
+                EXPECT_EQ(parse(args, &error).has_value(), only.empty() || only.count(verb))
+                    << verb << " " << name << ": " << error;
+            }
+        }
 }

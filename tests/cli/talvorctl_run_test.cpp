@@ -1,6 +1,10 @@
 // Runs the talvorctl binary against simulated units, as a script would.
 #include "talvorctl_fixture.h"
 
+#include <functional>
+
+#include "operations/ct_table.h"
+
 using namespace talvorctl_test;
 
 TEST_F(TalvorctlRun, JsonListsEveryUnitOfBothProtocolsWithFailuresAndDuplicates)
@@ -87,4 +91,81 @@ TEST_F(TalvorctlRun, AddressListErrorsFailTheRun)
     auto r = run("--password-file password show --list list.txt");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("File format is invalid, error at line 3 !"), std::string::npos) << r.err;
+}
+
+namespace {
+
+// Rows of fields, read by the CT tables' CSV reader.
+struct csv_reader final : CSVParser {
+    std::vector<std::vector<std::string>> rows{{}};
+    int on_field(const std::string& text) override { return rows.back().push_back(text), 0; }
+    int on_line_end() override { return rows.emplace_back(), 0; }
+};
+
+// The refreshed units of a --json run and their TAPs, as column -> value
+// maps, the order the CSV export must follow.
+std::vector<std::map<std::string, std::string>> json_rows(const std::string& json)
+{
+    std::vector<std::map<std::string, std::string>> out;
+    auto p = json_parser::from(json);
+    if (!p)
+        return out;
+    auto text = [&](std::size_t at, const char* key) { return unescape(p->get_string(p->find(at, key))); };
+    auto each = [&](std::size_t at, const char* key, const std::function<void(std::size_t)>& f) {
+        const std::size_t array = p->find(at, key);
+        std::size_t e = array + 1;
+        for (int k = 0; p->is(array, json_type::array) && k < p->tokens[array].size; ++k, e = p->skip(e))
+            f(e);
+    };
+    auto add = [&](std::size_t at, std::map<std::string, std::string> row) {
+        each(at, "details", [&](std::size_t d) { row[unescape(p->get_string(d + 1))] = unescape(p->get_string(d + 2)); });
+        out.push_back(std::move(row));
+    };
+    each(json_parser::root, "units", [&](std::size_t u) {
+        if (text(u, "result") != "ok")
+            return;
+        const std::map<std::string, std::string> unit = {{"Kind", "unit"}, {"Hub Type", text(u, "system")},
+                                                         {"Unit", text(u, "label")}, {"Address", text(u, "address")},
+                                                         {"Protocol", text(u, "protocol")}};
+        add(u, unit);
+        each(u, "taps", [&](std::size_t t) {
+            auto tap = unit;
+            tap["Kind"] = "TAP", tap["TAP Class"] = text(t, "tap_class"), tap["TAP"] = text(t, "label");
+            add(t, tap);
+        });
+    });
+    return out;
+}
+
+} // namespace
+
+TEST_F(TalvorctlRun, CsvHoldsWhatJsonHoldsARowPerUnitAndTap)
+{
+    start(http_unit("c1", "127.8.7.1", "00:1a:7e:08:07:01") + "," + wss_unit("c2", "127.8.7.2", "00:1a:7e:08:07:02") +
+          "," + http_unit("c3", "127.8.7.3", "00:1a:7e:08:07:03", R"(, "faults": {"login_403": true})"));
+    const std::string args = " --password-file password --accept-insecure 127.8.7.3 127.8.7.2 127.8.7.1";
+    const run_result json = run("--json show" + args);
+    const run_result csv = run("show --csv" + args);
+    EXPECT_EQ(csv.exit_code, 1) << csv.err;
+    EXPECT_NE(csv.err.find("failed: 127.8.7.3"), std::string::npos) << csv.err; // no row, still not lost
+    EXPECT_NE(csv.out.find("\r\n"), std::string::npos);
+
+    csv_reader reader;
+    ASSERT_EQ(reader.parse(csv.out), 0) << csv.out;
+    auto& rows = reader.rows;
+    if (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    const auto expected = json_rows(json.out);
+    ASSERT_EQ(expected.size(), 4u) << json.out; // two units, a TAP each
+    ASSERT_EQ(rows.size(), expected.size() + 1) << csv.out;
+    const std::vector<std::string>& header = rows[0];
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(rows[i + 1].size(), header.size()) << i;
+        std::map<std::string, std::string> got, want = expected[i];
+        for (std::size_t c = 0; c < header.size(); ++c)
+            got[header[c]] = rows[i + 1][c];
+        std::erase_if(got, [](const auto& f) { return f.second.empty(); }); // no such row for it
+        std::erase_if(want, [](const auto& f) { return f.second.empty(); });
+        EXPECT_EQ(got, want) << "row " << i + 1;
+    }
 }

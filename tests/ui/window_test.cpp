@@ -3,17 +3,21 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <unistd.h>
-
+#include <fstream>
 #include <functional>
+#include <sstream>
+#include <unistd.h>
 
 #include "inventory/refresh_job.h"
 #include "inventory/unit_group.h"
+#include "operations/inventory_export.h"
 #include "simulator/hubsim.h"
 #include "tests/connect/scripted_dialogs.h"
 #include "ui/custom_list_ctrl.h"
@@ -65,6 +69,7 @@ private slots:
     void close_is_refused_while_a_refresh_runs();
     void addresses_not_added_are_listed_with_the_reason();
     void disabled_buttons_say_why();
+    void export_inventory_writes_the_cores_document();
 
 private:
     // Adds the units (last byte of 127.79.0.x) and waits until all are shown.
@@ -338,6 +343,33 @@ void WindowTest::disabled_buttons_say_why()
         for (const auto& tap : u.taps)
             w.item_of(*tap)->setCheckState(0, Qt::Unchecked);
     }
+}
+
+void WindowTest::export_inventory_writes_the_cores_document()
+{
+    load({1, 2});
+    QAction* item = nullptr;
+    for (QToolButton* b : window_->findChildren<QToolButton*>())
+        for (QAction* a : b->menu() ? b->menu()->actions() : QList<QAction*>())
+            item = a->text() == QStringLiteral("Export Inventory ...") ? a : item;
+    QVERIFY(item);
+    std::vector<const CHubDevice*> units;
+    for (const auto& u : window_->manager().group().units())
+        units.push_back(u.get());
+    const std::pair<QString, std::string> cases[] = {{QStringLiteral("inventory.csv"), inventory_csv(units)},
+                                                     {QStringLiteral("inventory.JSON"), inventory_json(units)}};
+    for (const auto& [name, document] : cases) {
+        ui_->file_answer = dir_.filePath(name).toStdString();
+        item->trigger();
+        std::ostringstream written;
+        written << std::ifstream(*ui_->file_answer, std::ios::binary).rdbuf();
+        QCOMPARE(written.str(), document);
+    }
+    QVERIFY(ui_->tasks.empty());
+    ui_->file_answer = dir_.filePath(QStringLiteral("missing/units.csv")).toStdString();
+    item->trigger();
+    QCOMPARE(ui_->tasks.size(), std::size_t(1));
+    QVERIFY(ui_->tasks[0].main_instruction.find("\"units.csv\"") != std::string::npos);
 }
 
 QTEST_MAIN(WindowTest)

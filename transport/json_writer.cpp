@@ -1,6 +1,6 @@
-#include "cli/json_writer.h"
+#include "transport/json_writer.h"
 
-namespace talvor::cli {
+namespace talvor {
 
 void json_writer::separate()
 {
@@ -73,4 +73,4 @@ void json_writer::null()
     out_ += "null";
 }
 
-} // namespace talvor::cli
+} // namespace talvor

@@ -1,14 +1,14 @@
 #pragma once
-// A minimal streaming JSON writer for talvorctl's --json output. Strings are
-// escaped properly: serials and descriptions may hold quotes, backslashes
-// and control bytes.
+// A minimal streaming JSON writer for talvorctl's --json output and the
+// inventory export. Strings are escaped properly: serials and descriptions
+// may hold quotes, backslashes and control bytes.
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "transport/json_quote.h"
 
-namespace talvor::cli {
+namespace talvor {
 
 class json_writer {
 public:
@@ -33,4 +33,4 @@ private:
     bool after_key_ = false;
 };
 
-} // namespace talvor::cli
+} // namespace talvor
