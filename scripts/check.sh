@@ -2,7 +2,8 @@
 # The checks before a stop: the whole suite under AddressSanitizer with
 # UndefinedBehaviorSanitizer (build-asan/), the whole suite under
 # ThreadSanitizer (build-tsan/), and every fuzz target for 30 s
-# (build-fuzz/). One summary line per stage, logs in the build folders; the
+# (build-fuzz/), then the short form of the fault soak in the sanitizer
+# builds. One summary line per stage, logs in the build folders; the
 # exit status is non-zero when any stage failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +27,11 @@ stage() {
 stage asan+ubsan build-asan/check.log env BUILD_DIR=build-asan bash scripts/test.sh -DTALVOR_SANITIZE=ON
 stage tsan build-tsan/check.log env BUILD_DIR=build-tsan bash scripts/test.sh -DTALVOR_TSAN=ON
 stage fuzz build-fuzz/check.log bash scripts/fuzz.sh 30
+# The soak's short form, under both sanitizers (their builds exist by now).
+for b in build-asan build-tsan; do
+  stage "soak ${b#build-}" "$b/soak.log" env TSAN_OPTIONS=halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 \
+    nice -n 19 "$b/bench/soak/soak" --units 32 --rounds 2 --verify-timeout 30
+done
 # The fuzz lines name each target's outcome.
 grep '^fuzz ' build-fuzz/check.log 2>/dev/null
 

@@ -49,6 +49,28 @@ private:
     std::string raw_;
     std::array<char, 4096> scratch_{};
     std::uint64_t connection_ = 0;
+    unit::mishap mishap_ = unit::mishap::none;
+    int stall_ms_ = 0;
+    int restart_ms_ = 0; // restart_upload: down time once half the body is in
+    std::string fault_;  // logged with the request
+
+    static bool is_upload(std::string_view op)
+    {
+        return op == "fw_net_file.action" || op == "fw_sys_file.action" || op == "config_set.action" ||
+               op == "customise_file.action";
+    }
+
+    static const char* mishap_name(unit::mishap m)
+    {
+        switch (m) {
+        case unit::mishap::drop: return "drop";
+        case unit::mishap::stall: return "stall";
+        case unit::mishap::status_500: return "500";
+        case unit::mishap::close: return "close";
+        case unit::mishap::none: break;
+        }
+        return "";
+    }
 
     void read_header()
     {
@@ -64,11 +86,20 @@ private:
             return close();
         std::string target(parser_->get().target());
         op_ = operation_of(target);
+        mishap_ = unit_->draw_mishap(stall_ms_);
+        fault_ = mishap_name(mishap_);
+        restart_ms_ = 0;
         if (unit_->fault("stall_header", op_)) {
             log(0);
             return stall();
         }
-        if (unit_->fault("drop_request_body", op_))
+        if (parser_->get().method() == http::verb::post && is_upload(op_))
+            if (const int ms = unit_->take_fault_ms("restart_upload")) {
+                restart_ms_ = ms;
+                fault_ = "restart_upload";
+                return read_part();
+            }
+        if (unit_->fault("drop_request_body", op_) || mishap_ == unit::mishap::drop)
             return read_part();
         if (unit_->fault_number("slow_upload") > 0 && parser_->get().method() == http::verb::post)
             return read_slowly();
@@ -84,6 +115,8 @@ private:
         auto length = std::strtoull(std::string(field).c_str(), nullptr, 10);
         if (parser_->is_done() || parser_->get().body().size() * 2 >= length) {
             log(0);
+            if (restart_ms_)
+                unit_->restart_for(restart_ms_);
             return close();
         }
         http::async_read_some(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -110,7 +143,17 @@ private:
         if (ec)
             return close();
         auto& req = parser_->get();
-        http_reply reply = answer_http(*unit_, std::string(req.method_string()), std::string(req.target()), req.body());
+        if (mishap_ == unit::mishap::close) {
+            log(0);
+            return close();
+        }
+        // A 500 of the random mode leaves the request undone, so the unit's
+        // record tells what really happened.
+        http_reply reply;
+        if (mishap_ == unit::mishap::status_500)
+            reply.status = 500;
+        else
+            reply = answer_http(*unit_, std::string(req.method_string()), std::string(req.target()), req.body());
         if (reply.action == reply_action::stall) {
             log(0);
             return stall();
@@ -138,6 +181,16 @@ private:
         res_.keep_alive(req.keep_alive());
         res_.prepare_payload();
         log(reply.status, &reply.upload);
+        if (mishap_ == unit::mishap::stall) {
+            timer_.expires_after(std::chrono::milliseconds(stall_ms_));
+            timer_.async_wait([self = shared_from_this()](beast::error_code) { self->write(); });
+            return;
+        }
+        write();
+    }
+
+    void write()
+    {
         http::async_write(stream_, res_, beast::bind_front_handler(&http_session::on_written, shared_from_this()));
     }
 
@@ -162,6 +215,7 @@ private:
             e.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
         e.body = req.body();
         e.status = status;
+        e.fault = fault_;
         if (upload)
             note_upload(e, *upload, *unit_);
         ctx_->log.add(std::move(e));
@@ -190,8 +244,8 @@ void listen_http(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<
 {
     std::string where = "unit \"" + u->cfg.name + "\"";
     start_acceptor(ioc, where, u->cfg.address, 80, [u, ctx](tcp::socket s) {
-        if (u->down())
-            return; // restarting: the connection is closed at once
+        if (u->down() || u->link_refuses())
+            return; // restarting or link down: the connection is closed at once
         std::make_shared<http_session>(std::move(s), u, ctx)->start();
     });
 }

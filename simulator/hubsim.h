@@ -26,6 +26,9 @@ struct request_entry {
     std::vector<std::pair<std::string, std::string>> headers; // HTTP only, as received
     std::string body;
     int status = 0; // status answered; 0 when nothing was answered (stall, drop, close)
+    // What the random mode did to this request ("drop", "stall", "500",
+    // "close"), or "restart_upload"; empty otherwise.
+    std::string fault;
     // Firmware uploads only: the file as the unit took it.
     std::int64_t upload_length = -1;
     std::string upload_sha256; // lower-case hex

@@ -77,6 +77,8 @@ std::string request_log::to_json_line(const request_entry& e)
     else
         o["body_base64"] = base64(e.body);
     o["status"] = e.status;
+    if (!e.fault.empty())
+        o["fault"] = e.fault;
     if (e.upload_length >= 0) {
         o["upload_length"] = e.upload_length;
         o["upload_sha256"] = e.upload_sha256;

@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+
 #include <boost/json.hpp>
 
 namespace json = boost::json;
@@ -44,6 +46,7 @@ unit::unit(unit_config config)
       random_(std::random_device{}())
 {
     key_ = key_f(password_, cfg.salt);
+    seed_mishaps();
 }
 
 bool unit::fault(std::string_view name, std::string_view op) const
@@ -109,6 +112,80 @@ void unit::set_fault(std::string_view name, const json::value& value)
         faults_.erase(name);
     else
         faults_[name] = value;
+    if (name == "random")
+        seed_mishaps(); // a new setting starts its sequence again
+}
+
+int unit::take_fault_ms(std::string_view name)
+{
+    std::lock_guard lock(mutex_);
+    if (auto* v = faults_.if_contains(name); v && v->is_int64())
+        return static_cast<int>(std::max<std::int64_t>(v->as_int64(), 0));
+    const std::string once = std::string(name) + "_once";
+    auto* w = faults_.if_contains(once);
+    if (!w || !w->is_int64())
+        return 0;
+    const int ms = static_cast<int>(std::max<std::int64_t>(w->as_int64(), 0));
+    faults_.erase(once);
+    return ms;
+}
+
+namespace {
+
+const json::object* random_fault(const json::object& faults)
+{
+    auto* r = faults.if_contains("random");
+    return r && r->is_object() ? &r->as_object() : nullptr;
+}
+
+double number_in(const json::object& o, std::string_view key, double otherwise)
+{
+    auto* v = o.if_contains(key);
+    if (v && v->is_double())
+        return v->as_double();
+    if (v && v->is_int64())
+        return static_cast<double>(v->as_int64());
+    return otherwise;
+}
+
+} // namespace
+
+void unit::seed_mishaps()
+{
+    // FNV-1a of the name: the same on every build, unlike std::hash.
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : cfg.name)
+        h = (h ^ c) * 1099511628211ull;
+    const json::object* r = random_fault(faults_);
+    const auto seed = static_cast<std::uint64_t>(r ? number_in(*r, "seed", 1) : 1);
+    mishaps_.seed(h ^ (seed * 0x9e3779b97f4a7c15ull));
+}
+
+unit::mishap unit::draw_mishap(int& stall_ms)
+{
+    std::lock_guard lock(mutex_);
+    const json::object* r = random_fault(faults_);
+    if (!r)
+        return mishap::none;
+    static const std::pair<const char*, mishap> names[] = {
+        {"drop", mishap::drop}, {"stall", mishap::stall}, {"500", mishap::status_500}, {"close", mishap::close}};
+    std::vector<mishap> kinds;
+    auto* listed = r->if_contains("kinds");
+    for (auto& [text, m] : names) {
+        bool on = !listed || !listed->is_array();
+        if (!on)
+            for (auto& k : listed->as_array())
+                on = on || (k.is_string() && k.as_string() == text);
+        if (on)
+            kinds.push_back(m);
+    }
+    // Raw draws, not std distributions, whose results differ between libraries.
+    const double x = static_cast<double>(mishaps_() >> 11) * 0x1.0p-53;
+    const std::uint64_t pick = mishaps_();
+    if (kinds.empty() || x >= number_in(*r, "chance", 0))
+        return mishap::none;
+    stall_ms = static_cast<int>(number_in(*r, "stall_ms", 1000));
+    return kinds[pick % kinds.size()];
 }
 
 std::string unit::random_hex(std::size_t digits)
@@ -434,8 +511,7 @@ void unit::restart_if_pending()
             ++served_generation_;
         }
         events_.push_back({"restart", restart_down_ms_, {}});
-        for (auto& [id, close] : connections_)
-            closers.push_back(close);
+        closers = connection_closers();
     }
     for (auto& close : closers)
         close();
@@ -445,6 +521,45 @@ bool unit::down() const
 {
     std::lock_guard lock(mutex_);
     return std::chrono::steady_clock::now() < down_until_;
+}
+
+void unit::restart_for(int ms)
+{
+    {
+        std::lock_guard lock(mutex_);
+        restart_pending_ = true;
+        restart_down_ms_ = ms;
+    }
+    restart_if_pending();
+}
+
+std::vector<std::function<void()>> unit::connection_closers() const
+{
+    std::vector<std::function<void()>> closers;
+    for (auto& [id, close] : connections_)
+        closers.push_back(close);
+    return closers;
+}
+
+bool unit::link_refuses()
+{
+    std::vector<std::function<void()>> closers;
+    {
+        std::lock_guard lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        auto* f = faults_.if_contains("link_down");
+        if (f && f->is_int64()) {
+            link_up_at_ = now + std::chrono::milliseconds(std::max<std::int64_t>(f->as_int64(), 0));
+            faults_.erase("link_down");
+            events_.push_back({"link_down", static_cast<std::int64_t>(std::max<std::int64_t>(f->as_int64(), 0)), {}});
+            closers = connection_closers();
+        }
+        if (closers.empty())
+            return now < link_up_at_;
+    }
+    for (auto& close : closers)
+        close();
+    return true;
 }
 
 std::uint64_t unit::add_connection(std::function<void()> close)

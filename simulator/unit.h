@@ -41,6 +41,13 @@ public:
     // A list consumes one status per request (0: answered normally).
     int forced_status(std::string_view op);
     void set_fault(std::string_view name, const boost::json::value& value);
+    // A fault timed in ms ("restart_upload": 3000); NAME_once acts once, then is off. 0 when off.
+    int take_fault_ms(std::string_view name);
+
+    // The random fault mode: what befalls the next request, from the unit's
+    // own sequence, so a run with the same seed repeats exactly.
+    enum class mishap { none, drop, stall, status_500, close };
+    mishap draw_mishap(int& stall_ms);
 
     // HTTP login: a fresh challenge, then responses computed from it.
     std::string http_challenge_reply();
@@ -93,6 +100,11 @@ public:
     void reboot_requested(std::int64_t argument);
     void restart_if_pending();
     bool down() const;
+    // Restarts at once for ms, dropping whatever the unit was receiving.
+    void restart_for(int ms);
+    // The link_down fault: armed by the next connection attempt, the link
+    // then cuts every connection and refuses new ones for its time.
+    bool link_refuses();
     // Open connections, closed by a restart; `close` may run on any thread.
     std::uint64_t add_connection(std::function<void()> close);
     void remove_connection(std::uint64_t id);
@@ -119,6 +131,8 @@ private:
     std::vector<std::pair<int, int>> progress_;
     std::size_t progress_step_ = 0;
     std::mt19937_64 random_;
+    std::mt19937_64 mishaps_; // seeded from the random fault, apart from random_
+    std::chrono::steady_clock::time_point link_up_at_{};
     issued_cert fallback_, served_;
     std::uint64_t served_generation_ = 0;
     std::function<issued_cert()> reissue_;
@@ -134,6 +148,8 @@ private:
     std::uint64_t next_connection_ = 0;
 
     std::string random_hex(std::size_t digits);
+    void seed_mishaps();
+    std::vector<std::function<void()>> connection_closers() const;
     std::string next_csrf();
 };
 

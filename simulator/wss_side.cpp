@@ -6,11 +6,13 @@
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <boost/beast/websocket/ssl.hpp>
+#include <boost/json.hpp>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <stdexcept>
@@ -26,11 +28,31 @@ using tcp = net::ip::tcp;
 namespace talvor::sim {
 namespace {
 
+// The request number and name of a message, read loosely: the random mode
+// answers before (and instead of) the envelope checks.
+std::pair<std::int64_t, std::string> envelope_head(const std::string& message)
+{
+    boost::system::error_code ec;
+    const auto v = boost::json::parse(std::string_view(message).substr(0, message.find('\0')), ec);
+    const auto* o = ec ? nullptr : v.if_object();
+    const auto* id = o ? o->if_contains("_id") : nullptr;
+    const auto* name = o ? o->if_contains("request") : nullptr;
+    return {id && id->is_int64() ? id->as_int64() : 0,
+            name && name->is_string() ? std::string(name->as_string()) : std::string("?")};
+}
+
+bool carries_upload(std::string_view name)
+{
+    return name == "fw_net_file.action" || name == "fw_sys_file.action" || name == "config_set.action" ||
+           name == "customise_file.action" || name == "cert_upload.action" || name == "priv_upload.action";
+}
+
 class wss_session : public std::enable_shared_from_this<wss_session> {
 public:
     wss_session(tcp::socket socket, std::shared_ptr<ssl::context> tls, std::shared_ptr<unit> u,
                 std::shared_ptr<shared_ctx> ctx)
-        : tls_(std::move(tls)), ws_(std::move(socket), *tls_), unit_(std::move(u)), ctx_(std::move(ctx))
+        : tls_(std::move(tls)), ws_(std::move(socket), *tls_), timer_(ws_.get_executor()), unit_(std::move(u)),
+          ctx_(std::move(ctx))
     {
     }
 
@@ -54,6 +76,7 @@ public:
 private:
     std::shared_ptr<ssl::context> tls_;
     websocket::stream<beast::ssl_stream<beast::tcp_stream>> ws_;
+    net::steady_timer timer_;
     std::shared_ptr<unit> unit_;
     std::shared_ptr<shared_ctx> ctx_;
     beast::flat_buffer buffer_;
@@ -127,7 +150,50 @@ private:
     void read()
     {
         buffer_.clear();
+        if (unit_->fault_number("slow_ws") > 0)
+            return read_slowly();
         ws_.async_read(buffer_, beast::bind_front_handler(&wss_session::on_read, shared_from_this()));
+    }
+
+    // A slow link: a pause after every piece of a message, as slow_upload on HTTP.
+    void read_slowly()
+    {
+        ws_.async_read_some(buffer_, 16384, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            if (ec)
+                return;
+            self->timer_.expires_after(std::chrono::milliseconds(self->unit_->fault_number("slow_ws")));
+            self->timer_.async_wait([self](beast::error_code) {
+                if (self->ws_.is_message_done())
+                    return self->on_read({}, 0);
+                self->read_slowly();
+            });
+        });
+    }
+
+    void cut()
+    {
+        beast::error_code ignored;
+        beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
+        beast::get_lowest_layer(ws_).socket().close(ignored);
+    }
+
+    // A message the random mode or a restart_upload keeps from being acted on.
+    void undone(unit::mishap mishap, int restart_ms, std::int64_t number, std::string name, std::string message)
+    {
+        static const char* const names[] = {"", "drop", "stall", "500", "close"};
+        auto e = entry("WS", std::move(name), std::move(message), mishap == unit::mishap::status_500 ? 500 : 0);
+        e.fault = restart_ms ? "restart_upload" : names[static_cast<int>(mishap)];
+        ctx_->log.add(std::move(e));
+        if (restart_ms) // taken whole and dropped: the restart cuts the connection
+            return unit_->restart_for(restart_ms);
+        if (mishap == unit::mishap::drop)
+            return cut();
+        if (mishap == unit::mishap::close) {
+            ws_.async_close(websocket::close_code::normal, [self = shared_from_this()](beast::error_code) {});
+            return;
+        }
+        reply_ = "data:" + std::to_string(number) + ",500,";
+        write_reply();
     }
 
     void on_read(beast::error_code ec, std::size_t)
@@ -139,8 +205,19 @@ private:
             ctx_->log.add(entry("WS", "?", std::move(message), 0));
             return read();
         }
+        int stall_ms = 0;
+        const unit::mishap mishap = unit_->draw_mishap(stall_ms);
+        if (mishap != unit::mishap::none || unit_->fault_number("restart_upload") ||
+            unit_->fault_number("restart_upload_once")) {
+            auto [number, name] = envelope_head(message);
+            const int restart_ms = carries_upload(name) ? unit_->take_fault_ms("restart_upload") : 0;
+            if (restart_ms || (mishap != unit::mishap::none && mishap != unit::mishap::stall))
+                return undone(mishap, restart_ms, number, std::move(name), std::move(message));
+        }
         ws_reply r = answer_ws(*unit_, message, logged_in_, ctx_->wire_check);
         auto e = entry("WS", r.name, std::move(message), r.action == ws_action::reply ? r.status : 0);
+        if (mishap == unit::mishap::stall)
+            e.fault = "stall";
         note_upload(e, r.upload, *unit_);
         ctx_->log.add(std::move(e));
         switch (r.action) {
@@ -150,16 +227,22 @@ private:
         case ws_action::close:
             ws_.async_close(websocket::close_code::normal, [self = shared_from_this()](beast::error_code) {});
             return;
-        case ws_action::drop: {
-            beast::error_code ignored;
-            beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ignored);
-            beast::get_lowest_layer(ws_).socket().close(ignored);
-            return;
-        }
+        case ws_action::drop:
+            return cut();
         case ws_action::reply:
             break;
         }
         reply_ = std::move(r.message);
+        if (mishap == unit::mishap::stall) {
+            timer_.expires_after(std::chrono::milliseconds(stall_ms));
+            timer_.async_wait([self = shared_from_this()](beast::error_code) { self->write_reply(); });
+            return;
+        }
+        write_reply();
+    }
+
+    void write_reply()
+    {
         ws_.async_write(net::buffer(reply_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
             self->unit_->restart_if_pending(); // a restart goes down once its reply is out
             if (!ec)
@@ -206,8 +289,8 @@ void listen_wss(net::io_context& ioc, std::shared_ptr<unit> u, std::shared_ptr<s
     std::tie(served->generation, std::ignore) = u->served_cert();
     served->tls = make_tls(where, u->cfg, u->served_cert().second);
     start_acceptor(ioc, where, u->cfg.address, 443, [u, ctx, served, where](tcp::socket s) {
-        if (u->down())
-            return; // restarting: the connection is closed at once
+        if (u->down() || u->link_refuses())
+            return; // restarting or link down: the connection is closed at once
         auto [generation, cert] = u->served_cert();
         if (generation != served->generation) {
             try {
