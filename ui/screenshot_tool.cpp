@@ -159,7 +159,7 @@ void save_fifty_results(shot_dialogs& dialogs)
     state->total = 50;
     progress_request r;
     r.title = "Update Firmware";
-    r.main_instruction = "Updating firmware on selected devices";
+    r.main_instruction = "Updating firmware on selected device(s)";
     r.verification_text = "Cancel Operation";
     r.poll = [state] { return *state; };
     r.cancel = [] {};

@@ -132,7 +132,7 @@ struct opened {
 
 std::vector<opened> dialogs_in_their_states()
 {
-    const std::string updating = "Updating firmware on selected devices";
+    const std::string updating = "Updating firmware on selected device(s)";
     const std::string verifying = "Verifying firmware on updated device(s)";
     std::vector<opened> rows;
     rows.push_back({"progress running, units waiting", [=] {
