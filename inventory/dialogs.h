@@ -91,7 +91,7 @@ struct progress_state {
     int waiting = 0;       // units not yet started: their turn comes as others finish
     // Once finished: one line per unit that failed or whose firmware version
     // was checked ("label: reason (version before -> after)").
-    std::string results;
+    std::string results{};
     // The units of this window (a follow-up such as the check after a
     // firmware update counts only its own): all of them, and those that
     // have succeeded and failed so far.

@@ -292,24 +292,16 @@ TEST(progress_text_test, summary_and_wait_lines)
         const char* summary;
         const char* wait;
     };
-    auto state = [](int total, int done, int failed, int waiting, int not_answered, int left) {
-        progress_state s;
-        s.total = total;
-        s.done = done;
-        s.failed = failed;
-        s.waiting = waiting;
-        s.not_answered = not_answered;
-        s.seconds_left = left;
-        return s;
-    };
     const row rows[] = {
-        {state(0, 0, 0, 0, -1, -1), "", ""},
-        {state(6, 5, 1, 0, -1, -1), "5 of 6 units done, 1 failed", ""},
-        {state(1, 1, 0, 0, -1, -1), "1 of 1 unit done", ""},
-        {state(50, 2, 0, 40, -1, -1), "2 of 50 units done, 40 waiting", ""},
-        {state(6, 3, 0, 0, 3, 252), "3 of 6 units done", "Waiting for 3 units to answer again, 4:12 left"},
-        {state(2, 0, 1, 0, 1, 5), "0 of 2 units done, 1 failed", "Waiting for 1 unit to answer again, 0:05 left"},
-        {state(2, 2, 0, 0, 0, 60), "2 of 2 units done", ""},
+        {{}, "", ""},
+        {{.total = 6, .done = 5, .failed = 1}, "5 of 6 units done, 1 failed", ""},
+        {{.total = 1, .done = 1}, "1 of 1 unit done", ""},
+        {{.waiting = 40, .total = 50, .done = 2}, "2 of 50 units done, 40 waiting", ""},
+        {{.total = 6, .done = 3, .not_answered = 3, .seconds_left = 252}, "3 of 6 units done",
+         "Waiting for 3 units to answer again, 4:12 left"},
+        {{.total = 2, .failed = 1, .not_answered = 1, .seconds_left = 5}, "0 of 2 units done, 1 failed",
+         "Waiting for 1 unit to answer again, 0:05 left"},
+        {{.total = 2, .done = 2, .not_answered = 0, .seconds_left = 60}, "2 of 2 units done", ""},
     };
     for (const row& r : rows) {
         EXPECT_EQ(progress_summary(r.s), r.summary);

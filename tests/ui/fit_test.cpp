@@ -82,18 +82,6 @@ void settle()
         QCoreApplication::processEvents();
 }
 
-progress_state state(int position, bool error, bool finished, int total, int done, int failed)
-{
-    progress_state s;
-    s.position = position;
-    s.error = error;
-    s.finished = finished;
-    s.total = total;
-    s.done = done;
-    s.failed = failed;
-    return s;
-}
-
 QString result_lines(int n)
 {
     QStringList lines;
@@ -110,7 +98,7 @@ QString result_lines(int n)
 // the next tick, as a person sees it.
 std::shared_ptr<QWidget> progress_window(const std::string& instruction, progress_state end)
 {
-    auto s = std::make_shared<progress_state>(state(20, false, false, end.total, 0, 0));
+    auto s = std::make_shared<progress_state>(progress_state{.position = 20, .total = end.total});
     progress_request r;
     r.title = "Update Firmware";
     r.main_instruction = instruction;
@@ -135,33 +123,23 @@ std::vector<opened> dialogs_in_their_states()
     const std::string updating = "Updating firmware on selected device(s)";
     const std::string verifying = "Verifying firmware on updated device(s)";
     std::vector<opened> rows;
-    rows.push_back({"progress running, units waiting", [=] {
-                        progress_state s = state(30, false, false, 6, 1, 0);
-                        s.waiting = 4;
-                        return progress_window(updating, s);
-                    }});
-    rows.push_back({"progress running, a unit failed", [=] {
-                        return progress_window(updating, state(55, true, false, 6, 2, 1));
-                    }});
-    rows.push_back({"verification waiting for answers", [=] {
-                        progress_state s = state(40, false, false, 5, 0, 0);
-                        s.not_answered = 5;
-                        s.seconds_left = 252;
-                        return progress_window(verifying, s);
-                    }});
-    rows.push_back({"verification cancelled, one result", [=] {
-                        progress_state s = state(100, true, true, 1, 0, 1);
-                        s.results = "TLV-21001 [127.66.0.1]: cancelled (version 0.64.2)";
-                        return progress_window(verifying, s);
-                    }});
-    rows.push_back({"progress finished, fifty results", [=] {
-                        progress_state s = state(100, true, true, 50, 45, 5);
-                        s.results = result_lines(50).toStdString();
-                        return progress_window(updating, s);
-                    }});
-    rows.push_back({"progress finished, all done", [=] {
-                        return progress_window(updating, state(100, false, true, 6, 6, 0));
-                    }});
+    auto progress = [](std::string instruction, progress_state end) {
+        return [=] { return progress_window(instruction, end); };
+    };
+    rows.push_back({"progress running, units waiting",
+                    progress(updating, {.position = 30, .waiting = 4, .total = 6, .done = 1})});
+    rows.push_back({"progress running, a unit failed",
+                    progress(updating, {.position = 55, .error = true, .total = 6, .done = 2, .failed = 1})});
+    rows.push_back({"verification waiting for answers",
+                    progress(verifying, {.position = 40, .total = 5, .not_answered = 5, .seconds_left = 252})});
+    rows.push_back({"verification cancelled, one result",
+                    progress(verifying, {.position = 100, .error = true, .finished = true,
+                                         .results = "TLV-21001 [127.66.0.1]: cancelled (version 0.64.2)",
+                                         .total = 1, .failed = 1})});
+    rows.push_back({"progress finished, fifty results",
+                    progress(updating, {.position = 100, .error = true, .finished = true,
+                                        .results = result_lines(50).toStdString(), .total = 50, .done = 45,
+                                        .failed = 5})});
     rows.push_back({"word confirmation with footer and check box", [] {
                         task_dialog_request r;
                         r.title = "Update Firmware";
