@@ -278,9 +278,12 @@ std::string bar_text(const progress_request& r, const progress_state& s, bool ca
     const int filled = s.position * width / 100;
     std::string out = r.title + ": " + r.main_instruction + " [" + std::string(filled, '#') +
                       std::string(width - filled, '.') + "] " + std::to_string(s.position) + "%";
-    if (s.waiting)
-        out += " (" + std::to_string(s.waiting) + " waiting)";
-    if (s.error)
+    // While units are awaited after an update, what they are awaited for.
+    const std::string wait = progress_wait_text(s);
+    const std::string line = wait.empty() ? progress_summary(s) : wait;
+    if (!line.empty())
+        out += " (" + line + ")";
+    else if (s.error)
         out += " (a unit failed)";
     if (cancelled && !s.finished)
         out += " cancelling";

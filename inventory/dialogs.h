@@ -114,8 +114,25 @@ struct progress_state {
     int waiting = 0;       // units not yet started: their turn comes as others finish
     // Once finished: one line per unit that failed or whose firmware version
     // was checked ("label: reason (version before -> after)").
-    std::string results;
+    std::string results{};
+    // The units of this window (a follow-up such as the check after a
+    // firmware update counts only its own): all of them, and those that
+    // have succeeded and failed so far.
+    int total = 0;
+    int done = 0;
+    int failed = 0;
+    // While units are awaited to answer again (after a firmware update):
+    // how many have not yet, and the whole seconds left; -1 otherwise.
+    int not_answered = -1;
+    int seconds_left = -1;
 };
+
+// "5 of 6 units done, 1 failed, 2 waiting" (counts of 0 left out); empty
+// without units.
+std::string progress_summary(const progress_state& s);
+// "Waiting for 3 units to answer again, 4:12 left"; empty unless units are
+// awaited.
+std::string progress_wait_text(const progress_state& s);
 
 // The modal batch progress window: main instruction = the progress text,
 // the verification box "Cancel Operation", OK and Cancel both disabled

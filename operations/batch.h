@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -54,6 +55,9 @@ struct batch_outcome {
     // A follow-up job's last word, on the UI thread as it reports (before
     // the progress window lists the results).
     std::function<void(batch_outcome&)> on_report;
+    // The progress window the unit last took part in: 0 for the batch's
+    // own, one more for each follow-up run.
+    int round = 0;
 };
 
 // The file the batch last started sent, for its report.
@@ -86,6 +90,10 @@ public:
     // The firmware confirmation's check box as answered: the front end
     // verifies the update once its batch is over. Cleared by every command.
     bool verify_chosen = false;
+    // While set, the units are awaited to answer again by then (the check
+    // after a firmware update): the progress window counts those that have
+    // not and shows the time left.
+    std::optional<std::chrono::steady_clock::time_point> answer_deadline;
 
     // Steps 1 and 2: false (the command does nothing) while any unit job is
     // outstanding; otherwise runs the consistency check and forgets the
@@ -147,6 +155,7 @@ private:
 
     bool progress_open_ = false;
     bool any_failed_ = false;
+    int round_ = 0; // of the progress window now open (batch_outcome::round)
     std::vector<batch_outcome> outcomes_;
     batch_file file_;
     std::deque<waiting_job> waiting_;

@@ -79,6 +79,7 @@ bool batch_context::dispatch(int kind, CHubDevice& unit, std::function<void()> j
         outcomes_.clear();
         any_failed_ = false;
         at_work_ = 0;
+        round_ = 0;
     }
     if (!admit_job(manager.busy(), kind, unit, form, extra))
         return false;
@@ -98,8 +99,13 @@ bool batch_context::dispatch_follow_up(int kind, CHubDevice& unit, std::function
                                        std::function<void(batch_outcome&)> on_report)
 {
     batch_outcome* o = outcome_of(unit);
+    // The first follow-up after the batch's end opens a window of its own.
+    const bool first = manager.busy().empty();
     if (!o || !admit_job(manager.busy(), kind, unit, dispatch_form::unguarded))
         return false;
+    if (first)
+        ++round_;
+    o->round = round_;
     o->result = job_running;
     o->kind = kind;
     o->on_report = std::move(on_report);

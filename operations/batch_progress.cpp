@@ -5,11 +5,11 @@ namespace talvor {
 
 namespace {
 
-std::string results_text(const std::vector<batch_outcome>& outcomes)
+std::string results_text(const std::vector<batch_outcome>& outcomes, int round)
 {
     std::string text;
     for (const batch_outcome& o : outcomes) {
-        if (o.result == job_succeeded && o.version_after.empty())
+        if (o.round != round || (o.result == job_succeeded && o.version_after.empty()))
             continue;
         std::string line = (o.label.empty() ? o.address : o.label) + ": ";
         if (o.result == job_succeeded)
@@ -62,9 +62,23 @@ progress_state batch_context::progress() const
     s.error = any_failed_;
     s.waiting = static_cast<int>(waiting_.size());
     s.finished = manager.busy().empty();
+    for (const batch_outcome& o : outcomes_) {
+        if (o.round != round_)
+            continue;
+        ++s.total;
+        if (o.result == job_succeeded)
+            ++s.done;
+        else if (o.result == job_failed)
+            ++s.failed;
+    }
     if (s.finished) {
         s.position = 100;
-        s.results = results_text(outcomes_);
+        s.results = results_text(outcomes_, round_);
+    } else if (answer_deadline) {
+        using namespace std::chrono;
+        const auto left = ceil<seconds>(*answer_deadline - steady_clock::now()).count();
+        s.not_answered = s.total - s.done - s.failed;
+        s.seconds_left = left < 0 ? 0 : static_cast<int>(left);
     }
     return s;
 }

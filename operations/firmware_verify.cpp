@@ -171,7 +171,9 @@ int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout)
                 [state](batch_outcome& o) { o.version_after = state->after; }))
             checked.emplace_back(unit, state);
     }
+    ctx.answer_deadline = deadline;
     const int result = ctx.ShowOperationProgress("Verifying firmware on updated device(s)", "Update Firmware");
+    ctx.answer_deadline.reset();
     for (auto& [unit, state] : checked) {
         if (!state->after.empty())
             apply_versions(*unit, *state->fresh);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # PNG pictures of the main window on the demo fleet, the prompts, the
 # settings dialog, the category choice and a firmware update of the demo
-# hubs (word confirmation, progress window), taken under Xvfb. Prints the
-# folder they are in (the first argument, or a new temporary folder).
+# hubs (word confirmation, progress and verification windows running and at
+# their end), taken under Xvfb at scales 1 and 1.5. Prints the folder they
+# are in (the first argument, or a new temporary folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 TARGETS="talvor-hubsim talvor-screenshots" bash scripts/build.sh >/dev/null
@@ -21,9 +22,14 @@ for _ in $(seq 100); do
 done
 grep -q '^ready' "$work/hubsim.log" || { echo "talvor-hubsim did not start"; cat "$work/hubsim.log"; exit 1; }
 
-# A settings store of its own, so the user's settings are neither read nor changed.
-XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb timeout 120 \
-  xvfb-run -a -s "-screen 0 1600x1200x24" \
-  "$build/ui/talvor-screenshots" --out "$out" --password-file demo/password --list demo/fleet.txt >"$work/shots.log"
-cat "$work/shots.log" >&2
+# A settings store of its own, so the user's settings are neither read nor
+# changed; once at the usual scale and once at 1.5.
+for scale in 1 1.5; do
+  dir=$out
+  [ "$scale" = 1 ] || dir=$out/scale-$scale
+  XDG_CONFIG_HOME="$work/config-$scale" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 120 \
+    xvfb-run -a -s "-screen 0 1600x1200x24" \
+    "$build/ui/talvor-screenshots" --out "$dir" --password-file demo/password --list demo/fleet.txt >"$work/shots.log"
+  cat "$work/shots.log" >&2
+done
 echo "Screenshots in $out"

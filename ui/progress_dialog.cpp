@@ -50,22 +50,24 @@ void CProgressDialog::tick()
         dialog_->set_progress(100);
         dialog_->set_disabled_buttons(cancel_disabled);
         dialog_->button(IDRETRY)->setVisible(dialog_->progress_error());
-        set_content(s.results);
+        set_content(progress_summary(s), s.results);
     } else {
         dialog_->set_progress(std::clamp(s.position, 0, 100));
-        set_content(s.waiting == 0 ? std::string()
-                                   : std::to_string(s.waiting) + (s.waiting == 1 ? " unit" : " units") + " waiting");
+        const std::string wait = progress_wait_text(s);
+        set_content(wait.empty() ? progress_summary(s) : wait, {});
     }
+    dialog_->fit_contents();
 }
 
-void CProgressDialog::set_content(const std::string& text)
+void CProgressDialog::set_content(const std::string& line, const std::string& results)
 {
     QLabel* content = dialog_->content();
-    const QString t = QString::fromStdString(text);
-    if (content->text() == t)
-        return;
-    content->setText(t);
-    content->setVisible(!t.isEmpty());
+    const QString t = QString::fromStdString(line);
+    if (content->text() != t) {
+        content->setText(t);
+        content->setVisible(!t.isEmpty());
+    }
+    dialog_->set_details(QString::fromStdString(results));
 }
 
 void CProgressDialog::verification(bool checked)

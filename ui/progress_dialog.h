@@ -3,8 +3,10 @@
 // batch's poll, OK opens once every unit has reported, and Cancel only
 // works after "Cancel Operation" was ticked. A batch that ended with
 // failures also offers "Retry Failed Units", which closes it with IDRETRY.
-// Its content counts the units waiting for their turn, and lists each
-// unit's result once the batch is over.
+// The line under the heading counts the units done, failed and waiting
+// (or, while units are awaited after an update, those not answered yet and
+// the time left); once the batch is over each unit's result is listed below
+// it, scrolling when long. The window grows to fit each state it reaches.
 #include <memory>
 
 #include "inventory/dialogs.h"
@@ -26,8 +28,7 @@ public:
 private:
     bool clicked(int id);
     void verification(bool checked);
-    // Units waiting for their turn while the batch runs, the results after.
-    void set_content(const std::string& text);
+    void set_content(const std::string& line, const std::string& results);
 
     progress_request request_;
     std::unique_ptr<CTaskDialog> dialog_;

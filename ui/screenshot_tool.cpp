@@ -1,14 +1,17 @@
 // talvor-screenshots: opens the main window on a fleet, answers its prompts
 // from a password file, and saves PNG pictures of the main window, the
-// password prompt, the settings dialog, the word confirmation and the
-// progress window of a firmware update on the fleet, and the configuration
-// category choice into a folder.
+// password prompt, the settings dialog, the configuration category choice,
+// and a firmware update on the fleet into a folder: the word confirmation,
+// the progress window running and at its end, the verification waiting for
+// the units and its end after a cancel, and the end of a batch of fifty.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -16,10 +19,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "inventory/unit_group.h"
 #include "operations/commands.h"
+#include "operations/firmware_verify.h"
 #include "ui/config_class_dialog.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/main_dialog.h"
@@ -50,8 +55,11 @@ public:
             CTaskDialog d(r);
             if (auto* right = d.radio(r.ok_radio))
                 right->click();
+            // The firmware update's check box asks for the verification after it.
+            if (d.verification())
+                d.verification()->setChecked(true);
             save(d, "confirmation.png");
-            return {IDOK, r.ok_radio, false};
+            return {IDOK, r.ok_radio, d.verification() != nullptr};
         }
         if (go_on && r.main_instruction != "CONNECTION NOT SECURE")
             return {(r.buttons & button_yes) ? IDYES : IDOK, r.default_radio, true};
@@ -83,9 +91,12 @@ public:
         return real_.choose_folder(r);
     }
     // The progress window runs as usual; its picture is taken once the bar
-    // has moved (or after two seconds), and it closes itself at the end.
+    // has moved (or after two seconds), and again at the end, when it closes
+    // itself. The update's window comes first; the verification after it is
+    // cancelled once its picture is taken (the demo units never install).
     int show_progress(const progress_request& r) override
     {
+        const bool verifying = progress_windows_++ > 0;
         CProgressDialog p(r);
         CTaskDialog& d = p.dialog();
         d.show();
@@ -95,14 +106,20 @@ public:
         while (t.elapsed() < 60000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             const progress_state s = r.poll();
-            if (!shot && (s.position > 0 || s.finished || t.elapsed() > 2000)) {
+            if (!shot && (verifying ? t.elapsed() > 1500 : s.position > 0 || s.finished || t.elapsed() > 2000)) {
                 p.tick();
-                save(d, "progress_dialog.png", false);
+                save(d, verifying ? "verify_waiting.png" : "progress_dialog.png", false);
                 shot = true;
+                if (verifying) {
+                    d.verification()->setChecked(true);
+                    d.button(IDCANCEL)->click();
+                }
             }
             if (s.finished)
                 break;
         }
+        p.tick();
+        save(d, verifying ? "verify_cancelled.png" : "progress_finished.png", false);
         d.hide();
         return IDOK;
     }
@@ -132,7 +149,38 @@ private:
     QDir out_;
     bool password_shot_ = false;
     bool security_shot_ = false;
+    int progress_windows_ = 0;
 };
+
+// More units than the demo has: the end state of a batch of fifty, made up.
+void save_fifty_results(shot_dialogs& dialogs)
+{
+    auto state = std::make_shared<progress_state>();
+    state->total = 50;
+    progress_request r;
+    r.title = "Update Firmware";
+    r.main_instruction = "Updating firmware on selected device(s)";
+    r.verification_text = "Cancel Operation";
+    r.poll = [state] { return *state; };
+    r.cancel = [] {};
+    CProgressDialog p(r);
+    p.dialog().show();
+    QApplication::processEvents();
+    state->finished = state->error = true;
+    state->position = 100;
+    for (int i = 1; i <= 50; ++i) {
+        const bool failed = i % 9 == 0;
+        state->results += (i > 1 ? "\n" : "") + std::string("TLV-2") + std::to_string(1000 + i) + " [127.77.1." +
+                          std::to_string(i) + "]: " + (failed ? "did not answer again" : "ok") + " (version 0.64.2" +
+                          (failed ? "" : " -> 0.65.0") + ")";
+        if (failed)
+            ++state->failed;
+        else
+            ++state->done;
+    }
+    p.tick();
+    dialogs.save(p.dialog(), "progress_fifty_results.png");
+}
 
 // A small image of the hub's own firmware, signed, in the image format the
 // units take (magic, length, hardware code).
@@ -242,6 +290,9 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     const std::filesystem::path image = write_hub_image(QDir(scratch.path()), hardware);
     OnFirmwareUpdate(window.batch(), &image);
+    if (window.batch().verify_chosen)
+        verify_firmware(window.batch(), verify_timeout_default);
+    save_fifty_results(dialogs);
     window.manager().shut_down();
     return 0;
 }

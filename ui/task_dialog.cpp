@@ -7,9 +7,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "ui/dialog_units.h"
 
@@ -32,6 +36,26 @@ QString text_of(const std::string& s)
 {
     return QString::fromStdString(s).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
+
+// As tall as its lines up to a dozen, as wide as the longest up to about
+// ninety characters; beyond that it scrolls. Its hint is also its minimum,
+// so the dialog around it always has room for it.
+class details_scroll final : public QScrollArea {
+public:
+    QSize sizeHint() const override
+    {
+        const QSize content = widget() ? widget()->sizeHint() : QSize();
+        const int line = fontMetrics().lineSpacing();
+        const QSize cap(fontMetrics().averageCharWidth() * 90, line * 12);
+        QSize s = content.boundedTo(cap);
+        if (content.height() > cap.height())
+            s.rwidth() += verticalScrollBar()->sizeHint().width();
+        if (content.width() > cap.width())
+            s.rheight() += horizontalScrollBar()->sizeHint().height();
+        return s + QSize(2 * frameWidth(), 2 * frameWidth());
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+};
 
 unsigned bit_of(int id)
 {
@@ -91,6 +115,17 @@ CTaskDialog::CTaskDialog(const task_dialog_request& r, QWidget* parent) : QDialo
     content_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     content_->setVisible(!r.content.empty());
     texts->addWidget(content_);
+    auto* area = new details_scroll;
+    details_ = new QLabel;
+    details_->setTextFormat(Qt::PlainText);
+    details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    details_->setMargin(dlu_x(this, 2));
+    area->setWidget(details_);
+    area->setWidgetResizable(true);
+    area->setVisible(false);
+    details_area_ = area;
+    texts->addWidget(area);
 
     if (!r.radio_buttons.empty()) {
         radio_group_ = new QButtonGroup(this);
@@ -172,7 +207,9 @@ CTaskDialog::CTaskDialog(const task_dialog_request& r, QWidget* parent) : QDialo
     }
     disabled_mask_ = r.disabled_buttons | (ok_radio_ != 0 ? button_ok : 0u);
     apply_buttons();
-    setMinimumWidth(dlu_x(this, r.width ? r.width : 180));
+    // A strut rather than a fixed minimum: the layout keeps raising the
+    // window's minimum as buttons appear and texts grow.
+    outer->addStrut(dlu_x(this, r.width ? r.width : 180));
 }
 
 QPushButton* CTaskDialog::button(int id) const
@@ -228,6 +265,29 @@ void CTaskDialog::reject()
     } else if (buttons_.size() == 1 && (button(IDOK) || button(IDCLOSE))) {
         press(buttons_.begin()->first);
     }
+}
+
+void CTaskDialog::set_details(const QString& text)
+{
+    if (details_->text() == text)
+        return;
+    details_->setText(text);
+    details_area_->updateGeometry();
+    details_area_->setVisible(!text.isEmpty());
+}
+
+void CTaskDialog::fit_contents()
+{
+    // Before the first show the platform sizes the dialog itself.
+    if (!isVisible())
+        return;
+    layout()->activate();
+    QSize s = size().expandedTo(sizeHint()).expandedTo(minimumSize());
+    // Wrapped texts need more height at this width than the hints say.
+    if (layout()->hasHeightForWidth())
+        s.setHeight(std::max(s.height(), layout()->totalHeightForWidth(s.width())));
+    if (s != size())
+        resize(s);
 }
 
 void CTaskDialog::show_progress_bar(int minimum, int maximum)

@@ -38,6 +38,14 @@ public:
     bool progress_error() const { return progress_error_; }
     int progress() const;
 
+    // Lines under the content that scroll inside the dialog once there are
+    // more than a dozen; empty hides them.
+    void set_details(const QString& text);
+    QLabel* details() const { return details_; }
+    // Grows the open dialog to what its contents now need (texts and
+    // buttons that changed after it was shown); it never shrinks by itself.
+    void fit_contents();
+
     // Runs `tick` every `interval_ms` while the dialog is open.
     void start_timer(int interval_ms, std::function<void()> tick);
 
@@ -66,6 +74,8 @@ private:
     QCheckBox* verification_ = nullptr;
     QLabel* instruction_ = nullptr;
     QLabel* content_ = nullptr;
+    QLabel* details_ = nullptr;
+    QWidget* details_area_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QTimer* timer_ = nullptr;
     std::function<void()> tick_;

@@ -183,6 +183,8 @@ TEST_F(batch_fixture, two_units_one_failing_average_error_state_and_outcomes)
     EXPECT_TRUE(ui.progress.error_seen);
     EXPECT_TRUE(ui.progress.last.finished);
     EXPECT_EQ(ui.progress.last.position, 100);
+    EXPECT_EQ(progress_summary(ui.progress.last), "1 of 2 units done, 1 failed");
+    EXPECT_EQ(ui.progress.last.results, "127.7.50.1: unit refused the file");
     ASSERT_EQ(ctx->outcomes().size(), 2u);
     EXPECT_EQ(ctx->outcomes()[0].unit, &a);
     EXPECT_EQ(ctx->outcomes()[0].result, job_failed);
@@ -239,7 +241,7 @@ TEST_F(batch_fixture, beyond_the_limit_units_wait_their_turn_and_a_cancel_drops_
             gate.arrive_and_wait();
             finish_job(*u, env, true);
         }, dispatch_form::unguarded));
-    EXPECT_EQ(ctx->progress().waiting, 2);
+    EXPECT_EQ(progress_summary(ctx->progress()), "0 of 3 units done, 2 waiting");
     // Cancel while the first unit works: the two waiting never start.
     ui.cancel_when = [&](const progress_state& s) {
         gate.release();
@@ -276,6 +278,58 @@ TEST_F(batch_fixture, the_new_password_is_asked_again_until_it_will_do_and_cance
     EXPECT_EQ(OnChangePassword(*ctx), 0);
     EXPECT_TRUE(ui.tasks.empty());
     EXPECT_TRUE(ctx->outcomes().empty());
+}
+
+// The check after an update is a window of its own: it counts only the
+// units it awaits, with the time left, and lists only their results.
+TEST_F(batch_fixture, a_follow_up_counts_its_own_units_and_the_time_left)
+{
+    CHubDevice& a = unit(1, cap_config);
+    CHubDevice& b = unit(2, cap_config);
+    const connection_env& env = ctx->env();
+    ASSERT_TRUE(ctx->dispatch(job_kind_firmware, a, [&a, &env] { finish_job(a, env, true); }, dispatch_form::unguarded));
+    ASSERT_TRUE(ctx->dispatch(job_kind_firmware, b, [&b, &env] { finish_job(b, env, false, "refused"); },
+                              dispatch_form::unguarded));
+    EXPECT_EQ(ctx->ShowOperationProgress("p", "t"), IDOK);
+
+    job_gate gate;
+    ctx->answer_deadline = std::chrono::steady_clock::now() + 252s + 500ms;
+    ASSERT_TRUE(ctx->dispatch_follow_up(job_kind_verify, a, [&a, &env, &gate] {
+        gate.arrive_and_wait();
+        finish_job(a, env, false, "did not answer again");
+    }));
+    const progress_state s = ctx->progress();
+    EXPECT_EQ(s.total, 1);
+    EXPECT_EQ(progress_wait_text(s), "Waiting for 1 unit to answer again, 4:13 left");
+    gate.release();
+    EXPECT_EQ(ctx->ShowOperationProgress("v", "t"), IDOK);
+    EXPECT_EQ(progress_summary(ui.progress.last), "0 of 1 unit done, 1 failed");
+    EXPECT_EQ(ui.progress.last.results, "127.7.50.1: did not answer again");
+    EXPECT_EQ(ui.progress.last.not_answered, -1) << "nothing awaited once finished";
+}
+
+TEST(progress_text_test, summary_and_wait_lines)
+{
+    struct row {
+        progress_state s;
+        const char* summary;
+        const char* wait;
+    };
+    const row rows[] = {
+        {{}, "", ""},
+        {{.total = 6, .done = 5, .failed = 1}, "5 of 6 units done, 1 failed", ""},
+        {{.total = 1, .done = 1}, "1 of 1 unit done", ""},
+        {{.waiting = 40, .total = 50, .done = 2}, "2 of 50 units done, 40 waiting", ""},
+        {{.total = 6, .done = 3, .not_answered = 3, .seconds_left = 252}, "3 of 6 units done",
+         "Waiting for 3 units to answer again, 4:12 left"},
+        {{.total = 2, .failed = 1, .not_answered = 1, .seconds_left = 5}, "0 of 2 units done, 1 failed",
+         "Waiting for 1 unit to answer again, 0:05 left"},
+        {{.total = 2, .done = 2, .not_answered = 0, .seconds_left = 60}, "2 of 2 units done", ""},
+    };
+    for (const row& r : rows) {
+        EXPECT_EQ(progress_summary(r.s), r.summary);
+        EXPECT_EQ(progress_wait_text(r.s), r.wait);
+    }
 }
 
 } // namespace

@@ -355,7 +355,7 @@ void CommandsTest::verification_box_reports_a_version_that_did_not_change()
                                    QStringLiteral("Verifying firmware on updated device(s)"));
                           QVERIFY(QTest::qWaitFor([&] { return d.button(IDOK)->isEnabled(); }, 30000));
                           QVERIFY(d.progress_error());
-                          verified = d.content()->text();
+                          verified = d.details()->text();
                           d.button(IDOK)->click();
                       }};
     QTest::mouseClick(window_->command_button(cmd_update_firmware), Qt::LeftButton);

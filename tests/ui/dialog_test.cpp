@@ -173,7 +173,7 @@ void DialogTest::task_dialog_ok_follows_the_chosen_radio()
 
 void DialogTest::progress_window_cancel_and_end()
 {
-    progress_state state{40, false, false, 2, {}};
+    progress_state state{40, false, false, 2, {}, 4, 1, 0};
     int cancels = 0;
     progress_request r;
     r.title = "Restart";
@@ -185,7 +185,11 @@ void DialogTest::progress_window_cancel_and_end()
     CTaskDialog& d = p.dialog();
     d.show();
     QCOMPARE(d.progress(), 40);
-    QCOMPARE(d.content()->text(), QStringLiteral("2 units waiting"));
+    QCOMPARE(d.content()->text(), QStringLiteral("1 of 4 units done, 2 waiting"));
+    state.not_answered = 3;
+    state.seconds_left = 252;
+    p.tick();
+    QCOMPARE(d.content()->text(), QStringLiteral("Waiting for 3 units to answer again, 4:12 left"));
     QVERIFY(!d.button(IDOK)->isEnabled());
     QVERIFY(!d.button(IDCANCEL)->isEnabled());
     d.verification()->click();
@@ -194,10 +198,12 @@ void DialogTest::progress_window_cancel_and_end()
     QCOMPARE(cancels, 1);
     QVERIFY(d.isVisible());
 
-    state = {70, true, true, 0, "east: upload failed (500)"};
+    state = {70, true, true, 0, "east: upload failed (500)", 4, 3, 1};
     p.tick();
     QCOMPARE(d.progress(), 100);
-    QCOMPARE(d.content()->text(), QStringLiteral("east: upload failed (500)"));
+    QCOMPARE(d.content()->text(), QStringLiteral("3 of 4 units done, 1 failed"));
+    QCOMPARE(d.details()->text(), QStringLiteral("east: upload failed (500)"));
+    QVERIFY(d.button(IDRETRY)->isVisible());
     QVERIFY(d.progress_error());
     QVERIFY(d.button(IDOK)->isEnabled());
     QVERIFY(!d.button(IDCANCEL)->isEnabled());
