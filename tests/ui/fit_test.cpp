@@ -13,6 +13,7 @@
 #include "tests/connect/scripted_dialogs.h"
 #include "transport/conn_sess.h"
 #include "ui/config_class_dialog.h"
+#include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/settings_dialog.h"
@@ -176,6 +177,19 @@ std::vector<opened> dialogs_in_their_states()
     rows.push_back({"password prompt", [] {
                         auto d = std::make_shared<CPasswordDialog>(
                             password_prompt_request("TLV-21001 North riser, ground floor"));
+                        d->show();
+                        return d;
+                    }});
+    rows.push_back({"new password, refused once", [] {
+                        new_password_request r;
+                        r.title = "Change Password";
+                        r.main_instruction = "New Administrator Password";
+                        r.first_label = "New password";
+                        r.second_label = "Confirm new password";
+                        r.show_text = "Show password";
+                        r.error = "The password holds a character the units cannot take: use letters, digits and "
+                                  "signs of Western European languages.";
+                        auto d = std::make_shared<CNewPasswordDialog>(r);
                         d->show();
                         return d;
                     }});
