@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
@@ -28,6 +29,7 @@
 #include "ui/config_class_dialog.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/main_dialog.h"
+#include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
 #include "ui/qt_dialogs.h"
@@ -84,6 +86,19 @@ public:
             password_shot_ = true;
         }
         return password_;
+    }
+    // Two entries that differ, so the prompt comes back with its refusal;
+    // that one is shot and cancelled, and nothing is sent.
+    std::optional<new_password_entry> ask_new_password(const new_password_request& r) override
+    {
+        std::string typed = "talvor-demo-2", again = "talvor-demo-3";
+        if (r.error.empty())
+            return new_password_entry(typed, again);
+        CNewPasswordDialog d(r);
+        d.first_edit()->setText(QString::fromStdString(typed));
+        d.second_edit()->setText(QString::fromStdString(again));
+        save(d, "new_password_prompt.png");
+        return std::nullopt;
     }
     std::optional<std::filesystem::path> choose_file(const file_request& r) override { return real_.choose_file(r); }
     std::optional<std::filesystem::path> choose_folder(const folder_request& r) override
@@ -284,6 +299,7 @@ int main(int argc, char** argv)
             break;
         }
     dialogs.save(categories, "category_dialog.png");
+    OnChangePassword(window.batch());
 
     const int hardware = group.selected_class == class_orvane_system ? 522 : 622;
     dialogs.go_on = true;
