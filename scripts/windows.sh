@@ -82,7 +82,8 @@ source_entries() {
   done
 }
 
-openssl() {
+# In a subshell of its own: it changes folder and cleans up on its exit.
+openssl() (
   local prefix=$deps/openssl
   if [ -f "$prefix/lib/libssl.a" ]; then
     echo "already built in $prefix"
@@ -91,7 +92,7 @@ openssl() {
   local src=$deps/src tmp
   tmp=$(mktemp -d)
   chmod 755 "$tmp" # apt's download user reads the lists there
-  trap 'rm -rf "$tmp"' RETURN
+  trap 'rm -rf "$tmp"' EXIT
   source_entries >"$tmp/sources.list"
   cat "$tmp/sources.list"
   mkdir -p "$tmp/lists/partial"
@@ -120,7 +121,7 @@ openssl() {
   nice -n 19 ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$prefix" --libdir=lib \
     no-shared no-tests no-module || return 1
   nice -n 19 make -j"$jobs" build_libs && make install_dev
-}
+)
 
 googletest() {
   local prefix=$deps/googletest
@@ -154,7 +155,9 @@ wine_prefix() {
 }
 
 wine_tests() {
-  ctest --test-dir "$bld" --output-on-failure -j"$jobs" --timeout 300
+  # One at a time: under Wine, units of tests run side by side were seen
+  # refused their port 80 now and then.
+  ctest --test-dir "$bld" --output-on-failure --timeout 300
 }
 
 linux_build() {
