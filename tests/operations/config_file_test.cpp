@@ -7,6 +7,7 @@
 #include <random>
 
 #include "operations/config_file.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 namespace {
@@ -90,6 +91,23 @@ TEST_F(config_file_test, a_new_file_takes_the_first_free_of_ten_names)
     EXPECT_FALSE(write_new_config_file(dir, "S", bytes("newer"), reason));
     EXPECT_EQ(reason, "all ten file names are taken");
     EXPECT_EQ(entries(dir), 10u); // no temporary file left
+}
+
+// Serials and folders come as UTF-8 and must name the same files on every
+// system (Windows reads narrow names in its code page otherwise).
+TEST_F(config_file_test, names_outside_ascii_are_kept)
+{
+    for (const char* name : {"Z\xc3\xa4hler", "\xe5\x8c\x97\xe5\x8c\xba", "\xce\xa9-3"}) {
+        const fs::path folder = dir / utf8_path(name);
+        fs::create_directories(folder);
+        std::string reason;
+        const auto written = write_new_config_file(folder, name, bytes("new"), reason);
+        ASSERT_TRUE(written) << reason;
+        EXPECT_EQ(path_text(written->filename()), std::string(name) + ".CFG");
+        ASSERT_EQ(replace_file_safely(*written, bytes("newer"), reason), 0) << reason;
+        EXPECT_EQ(contents(folder / utf8_path(std::string(name) + ".CFG")), "newer");
+        EXPECT_EQ(entries(folder), 1u) << name;
+    }
 }
 
 } // namespace
