@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The checks before a stop: the whole suite under AddressSanitizer with
 # UndefinedBehaviorSanitizer (build-asan/), the whole suite under
-# ThreadSanitizer (build-tsan/), and every fuzz target for 30 s
-# (build-fuzz/). One summary line per stage, logs in the build folders; the
+# ThreadSanitizer (build-tsan/), every fuzz target for 30 s (build-fuzz/),
+# and the Windows build with its tests under Wine (scripts/windows.sh,
+# build-win/). One summary line per stage, logs in the build folders; the
 # exit status is non-zero when any stage failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -26,8 +27,10 @@ stage() {
 stage asan+ubsan build-asan/check.log env BUILD_DIR=build-asan bash scripts/test.sh -DTALVOR_SANITIZE=ON
 stage tsan build-tsan/check.log env BUILD_DIR=build-tsan bash scripts/test.sh -DTALVOR_TSAN=ON
 stage fuzz build-fuzz/check.log bash scripts/fuzz.sh 30
+stage windows build-win/check.log bash scripts/windows.sh
 # The fuzz lines name each target's outcome.
 grep '^fuzz ' build-fuzz/check.log 2>/dev/null
+grep '^windows ' build-win/check.log 2>/dev/null
 
 printf '%s\n' "${summary[@]}"
 exit "$failed"
