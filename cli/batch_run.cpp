@@ -12,13 +12,14 @@
 #include "operations/batch_report.h"
 #include "operations/commands.h"
 #include "operations/firmware_verify.h"
+#include "transport/path_text.h"
 
 namespace talvor::cli {
 
 // The path operand as the core takes it.
 static std::filesystem::path operand_path(const options& o)
 {
-    return std::filesystem::path(o.operand.value_or(""));
+    return utf8_path(o.operand.value_or(""));
 }
 
 namespace {
@@ -284,7 +285,7 @@ std::string retry_list_text(const std::vector<result_row>& rows)
 
 bool write_text_file(const std::string& path, const std::string& text)
 {
-    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::FILE* f = open_file(utf8_path(path), "w");
     if (!f)
         return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
@@ -408,7 +409,7 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
         }
         const std::string lines = report_lines(ctx, cmd, refresh);
         if (!lines.empty() && append_batch_log(lines) != 0)
-            std::fprintf(stderr, "talvorctl: cannot add to the batch log in '%s'\n", batch_log_folder().c_str());
+            std::fprintf(stderr, "talvorctl: cannot add to the batch log in '%s'\n", path_text(batch_log_folder()).c_str());
         if (opts.report_file && !write_text_file(*opts.report_file, lines)) {
             std::fprintf(stderr, "talvorctl: cannot write the report '%s'\n", opts.report_file->c_str());
             files_failed = true;

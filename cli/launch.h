@@ -4,7 +4,8 @@
 
 namespace talvor::cli {
 
-// Runs `xdg-open URL` and waits for it; 0 when it exited with 0.
+// The desktop's way to open it: `xdg-open URL`, waited for, on Linux; the
+// shell's default browser on Windows. 0 when it was opened.
 int launch_browser(const std::string& url);
 
 } // namespace talvor::cli

@@ -2,22 +2,20 @@
 // through the same core as the window, and prints what it found, or runs
 // one batch command over them.
 #include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/batch_run.h"
 #include "cli/options.h"
+#include "cli/process.h"
 #include "cli/run_report.h"
 #include "cli/terminal.h"
 #include "cli/terminal_dialogs.h"
+#include "cli/user_settings.h"
 #include "inventory/address_entry.h"
 #include "inventory/window_bridge_headless.h"
 #include "operations/unit_manager.h"
-#include "ui/settings_store_qt.h"
 
 using namespace talvor;
 using namespace talvor::cli;
@@ -35,44 +33,6 @@ int usage_error(const std::string& message)
     return exit_usage;
 }
 
-// SIGINT and SIGTERM are blocked before any thread starts (every thread
-// inherits the mask) and taken by one thread with sigwait, so the shut-down
-// runs as ordinary code on the UI thread instead of inside a signal handler.
-sigset_t stop_signals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR1); // ends the watcher
-    return set;
-}
-
-class signal_watch {
-public:
-    // Sets `stop` and wakes the UI thread's loop, which then shuts down.
-    signal_watch(headless_bridge& bridge, std::atomic<bool>& stop)
-        : set_(stop_signals())
-    {
-        thread_ = std::thread([this, &bridge, &stop] {
-            for (int sig = 0; sigwait(&set_, &sig) == 0 && sig != SIGUSR1;) {
-                stop.store(true);
-                interrupt_terminal_reads(); // a question waiting on the terminal ends
-                bridge.post_task([] {});
-            }
-        });
-    }
-    ~signal_watch()
-    {
-        pthread_kill(thread_.native_handle(), SIGUSR1);
-        thread_.join();
-    }
-
-private:
-    sigset_t set_;
-    std::thread thread_;
-};
-
 std::string progress_text(const run_report& report, std::size_t busy)
 {
     return "refreshing units: " + std::to_string(report.finished()) + " of " +
@@ -83,11 +43,9 @@ std::string progress_text(const run_report& report, std::size_t busy)
 
 int main(int argc, char** argv)
 {
-    const sigset_t signals = stop_signals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+    std::vector<std::string> args = start_process(argc, argv);
     std::string error;
-    auto parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc), error);
+    auto parsed = parse_options(std::move(args), error);
     if (!parsed)
         return usage_error(error);
     const options& opts = *parsed;
@@ -120,9 +78,9 @@ int main(int argc, char** argv)
         return usage_error("no terminal to ask for the password on: give --password-file FILE");
     }
 
-    qt_settings_store store;
+    const auto store = open_user_settings();
     AppSettings settings;
-    settings.assign(load_settings(store));
+    settings.assign(load_settings(*store));
     if (opts.tls_checks)
         settings.tls_checks = *opts.tls_checks; // this run only; never saved
     const bool discovering = opts.what == command::discover || opts.discover_targets;
@@ -138,7 +96,12 @@ int main(int argc, char** argv)
         manager.env().max_password_rounds = 1;
 
     std::atomic<bool> interrupted{false};
-    signal_watch watch(bridge, interrupted);
+    // The shut-down then runs as ordinary code on the UI thread.
+    stop_watch watch([&] {
+        interrupted.store(true);
+        interrupt_terminal_reads(); // a question waiting on the terminal ends
+        bridge.post_task([] {});
+    });
 
     int list_failures = 0;
     if (discovering) {

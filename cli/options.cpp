@@ -1,13 +1,11 @@
 #include "cli/options.h"
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdio>
 
 #include "cli/batch_run.h"
 #include "inventory/password_text.h"
 #include "transport/file_bytes.h"
+#include "transport/path_text.h"
 
 namespace talvor::cli {
 
@@ -354,11 +352,12 @@ std::vector<std::string> options::values_of(std::string_view flag) const
 int read_password_file(const std::string& path, std::string& out)
 {
     wipe(out);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::FILE* f = open_file(utf8_path(path), "rb");
+    if (!f)
         return -1;
-    // Read straight into `out`, wiping every buffer it outgrows: no stream
-    // buffer or byte vector keeps a copy of the password.
+    // Unbuffered, read straight into `out`, wiping every buffer it
+    // outgrows: no stream buffer or byte vector keeps a copy of the password.
+    std::setvbuf(f, nullptr, _IONBF, 0);
     int result = 0;
     for (;;) {
         if (out.size() == out.capacity()) {
@@ -374,18 +373,14 @@ int read_password_file(const std::string& path, std::string& out)
         }
         const std::size_t used = out.size();
         out.resize(out.capacity());
-        const ssize_t n = ::read(fd, out.data() + used, out.size() - used);
-        if (n < 0 && errno == EINTR) {
-            out.resize(used);
-            continue;
-        }
-        out.resize(n > 0 ? used + static_cast<std::size_t>(n) : used);
-        if (n <= 0) {
-            result = n < 0 ? -1 : 0;
+        const std::size_t n = std::fread(out.data() + used, 1, out.size() - used, f);
+        out.resize(used + n);
+        if (n == 0) {
+            result = std::ferror(f) ? -1 : 0;
             break;
         }
     }
-    ::close(fd);
+    std::fclose(f);
     if (result != 0) {
         wipe(out);
         return -1;

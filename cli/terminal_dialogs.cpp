@@ -11,6 +11,7 @@
 #include "cli/terminal_questions.h"
 #include "inventory/password_text.h"
 #include "operations/firmware_verify.h"
+#include "transport/path_text.h"
 
 namespace talvor::cli {
 
@@ -213,7 +214,7 @@ std::optional<std::filesystem::path> terminal_dialogs::ask_path(const std::strin
     const auto line = read_answer(title + ": ");
     if (!line || line->empty())
         return std::nullopt;
-    std::filesystem::path p(*line);
+    std::filesystem::path p = utf8_path(*line);
     if (!extension.empty() && !p.has_extension())
         p += "." + extension;
     return p;
@@ -231,14 +232,14 @@ std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_re
     if (!request.save) {
         // The command's own operand answers its file question.
         if (opts_.operand)
-            return std::filesystem::path(*opts_.operand);
+            return utf8_path(*opts_.operand);
         return ask_path(request.title, request.default_extension, "the file");
     }
     std::optional<std::filesystem::path> path;
     if (const auto out = opts_.value("--out"))
-        path = std::filesystem::path(*out);
+        path = utf8_path(*out);
     else if (const auto folder = opts_.value("--folder"))
-        path = std::filesystem::path(*folder) / request.default_name; // one unit: its proposed name there
+        path = utf8_path(*folder) / utf8_path(request.default_name); // one unit: its proposed name there
     else
         path = ask_path(request.title, request.default_extension, "--out FILE or --folder DIR");
     if (!path || !request.overwrite_prompt)
@@ -249,7 +250,7 @@ std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_re
     // The save dialog's own question before a file is replaced.
     task_dialog_request r;
     r.title = "Confirm Save As";
-    r.main_instruction = path->filename().string() + " already exists.";
+    r.main_instruction = path_text(path->filename()) + " already exists.";
     r.content = "Do you want to replace it?";
     r.buttons = button_yes | button_no;
     r.default_button = IDNO;
@@ -262,7 +263,7 @@ std::optional<std::filesystem::path> terminal_dialogs::choose_file(const file_re
 std::optional<std::filesystem::path> terminal_dialogs::choose_folder(const folder_request& request)
 {
     if (const auto folder = opts_.value("--folder"))
-        return std::filesystem::path(*folder);
+        return utf8_path(*folder);
     if (opts_.has("--out")) {
         usage_error("--out names the file of one unit: give --folder DIR for several");
         return std::nullopt;

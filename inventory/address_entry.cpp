@@ -1,8 +1,8 @@
 #include "inventory/address_entry.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
+
+#include "transport/socket_calls.h"
 
 namespace talvor {
 
@@ -15,7 +15,7 @@ bool is_space(char c)
 
 std::optional<ip_address> parse_address_item(std::string_view item)
 {
-    // A NUL inside the item would end the text early for inet_pton and let
+    // A NUL inside the item would end the text early for the system's reader and let
     // "1.2.3.4<NUL>junk" through as 1.2.3.4.
     if (item.empty() || item.find('\0') != std::string_view::npos)
         return std::nullopt;
@@ -24,7 +24,7 @@ std::optional<ip_address> parse_address_item(std::string_view item)
         text = "::ffff:";
     text += item;
     ip_address out{};
-    if (inet_pton(AF_INET6, text.c_str(), out.data()) != 1)
+    if (!ipv6_address_from_text(text.c_str(), out))
         return std::nullopt;
     return out;
 }

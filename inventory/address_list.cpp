@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "inventory/address_entry.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -49,7 +50,7 @@ address_list_result parse_address_list(std::span<const std::uint8_t> bytes)
 
 std::string address_list_heading(const std::filesystem::path& path)
 {
-    const std::string full = path.string();
+    const std::string full = path_text(path);
 #ifdef _WIN32
     const auto cut = full.find_last_of("\\/");
 #else

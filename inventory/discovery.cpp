@@ -1,19 +1,10 @@
 #include "inventory/discovery.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "inventory/discovery_socket.h"
 
 namespace talvor {
 
@@ -22,32 +13,6 @@ namespace {
 unsigned le16(std::span<const std::uint8_t> b, std::size_t at)
 {
     return static_cast<unsigned>(b[at]) | (static_cast<unsigned>(b[at + 1]) << 8);
-}
-
-sockaddr_in6 mapped(std::uint32_t ipv4_network_order, std::uint16_t port)
-{
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    a.sin6_addr.s6_addr[10] = 0xFF;
-    a.sin6_addr.s6_addr[11] = 0xFF;
-    std::memcpy(&a.sin6_addr.s6_addr[12], &ipv4_network_order, 4);
-    return a;
-}
-
-// Interfaces that are down, not running or on the loopback network are
-// left out; nothing else is.
-bool usable(const ifaddrs& row)
-{
-    if (!row.ifa_addr || row.ifa_addr->sa_family != AF_INET)
-        return false;
-    if (!(row.ifa_flags & IFF_UP) || !(row.ifa_flags & IFF_RUNNING))
-        return false;
-    const std::uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(row.ifa_addr)->sin_addr.s_addr);
-    std::uint32_t mask = 0;
-    if (row.ifa_netmask && row.ifa_netmask->sa_family == AF_INET)
-        mask = ntohl(reinterpret_cast<const sockaddr_in*>(row.ifa_netmask)->sin_addr.s_addr);
-    return (address & mask) != 0x7F000000u;
 }
 
 } // namespace
@@ -80,56 +45,33 @@ std::optional<discovery_reply> read_discovery_reply(std::span<const std::uint8_t
     return r;
 }
 
-discover::discover()
-{
-    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+discover::discover() : wake_(std::make_unique<discovery_net::waiter>()) {}
 
 discover::~discover()
 {
     for (int s : sockets_)
-        ::close(s);
-    if (wake_fd_ >= 0)
-        ::close(wake_fd_);
+        discovery_net::close_socket(s);
 }
 
 void discover::stop()
 {
     stopping_.store(true);
-    if (wake_fd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(wake_fd_, &one, sizeof one);
-    }
+    wake_->wake();
 }
 
 int discover::open_sockets()
 {
-    ifaddrs* table = nullptr;
-    if (getifaddrs(&table) != 0)
+    const auto addresses = discovery_net::usable_ipv4_addresses();
+    if (!addresses)
         return -1;
     int result = 0;
-    for (const ifaddrs* row = table; row; row = row->ifa_next) {
-        if (!usable(*row))
-            continue;
-        const int s = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (s < 0) {
+    for (const std::uint32_t a : *addresses) {
+        const int s = discovery_net::open_bound(a, discovery_local_port);
+        if (s < 0)
             result = -1;
-            continue;
-        }
-        const int off = 0;
-        const int on = 1;
-        const sockaddr_in6 local =
-            mapped(reinterpret_cast<const sockaddr_in*>(row->ifa_addr)->sin_addr.s_addr, discovery_local_port);
-        if (setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0
-            || setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0
-            || ::bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-            ::close(s);
-            result = -1;
-            continue;
-        }
-        sockets_.push_back(s);
+        else
+            sockets_.push_back(s);
     }
-    freeifaddrs(table);
     return result;
 }
 
@@ -148,32 +90,21 @@ int discover::run_discovery()
 {
     if (sockets_.empty())
         return 0;
-    if (wake_fd_ < 0)
+    if (!wake_->ok())
         return -1;
-    for (int s : sockets_) {
-        const int fl = fcntl(s, F_GETFL);
-        if (fl < 0 || fcntl(s, F_SETFL, fl | O_NONBLOCK) != 0)
-            return -1;
-    }
-    seen_.clear();
-    const sockaddr_in6 target = mapped(htonl(INADDR_BROADCAST), discovery_unit_port);
-
-    std::vector<pollfd> waits;
     for (int s : sockets_)
-        waits.push_back(pollfd{s, POLLIN, 0});
-    waits.push_back(pollfd{wake_fd_, POLLIN, 0});
+        if (!discovery_net::make_nonblocking(s))
+            return -1;
+    seen_.clear();
 
     using clock = std::chrono::steady_clock;
     for (int round = 0; round < discovery_rounds; ++round) {
         if (stopping_.load())
             return -1;
         int sent = 0;
-        for (int s : sockets_) {
-            const ssize_t n = ::sendto(s, discovery_request.data(), discovery_request.size(), 0,
-                                       reinterpret_cast<const sockaddr*>(&target), sizeof target);
-            if (n == static_cast<ssize_t>(discovery_request.size()))
+        for (int s : sockets_)
+            if (discovery_net::send_broadcast(s, discovery_request, discovery_unit_port))
                 ++sent;
-        }
         if (sent == 0)
             return -1;
 
@@ -184,19 +115,13 @@ int discover::run_discovery()
                 break;
             for (int s : sockets_) {
                 std::array<std::uint8_t, discovery_extended_size> buffer;
-                sockaddr_storage from{};
-                socklen_t from_size = sizeof from;
-                // MSG_TRUNC gives the datagram's real length, so a longer
-                // datagram is dropped instead of read as a cut 152-byte one.
-                const ssize_t n = ::recvfrom(s, buffer.data(), buffer.size(), MSG_TRUNC,
-                                             reinterpret_cast<sockaddr*>(&from), &from_size);
-                if (n < 0 || from.ss_family != AF_INET6)
+                ip_address sender;
+                const long n = discovery_net::receive(s, buffer, sender);
+                if (n < 0)
                     continue;
                 const auto length = static_cast<std::size_t>(n);
                 if (length > buffer.size())
                     continue;
-                ip_address sender;
-                std::memcpy(sender.data(), reinterpret_cast<const sockaddr_in6*>(&from)->sin6_addr.s6_addr, 16);
                 if (handle_reply(s, std::span<const std::uint8_t>(buffer.data(), length), sender) != 0)
                     return -1;
             }
@@ -205,10 +130,7 @@ int discover::run_discovery()
             const auto now_passed =
                 std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - t0).count();
             const int left = static_cast<int>(std::max<long long>(0, discovery_round_ms - now_passed));
-            for (pollfd& p : waits)
-                p.revents = 0;
-            const int r = ::poll(waits.data(), waits.size(), left);
-            if (r < 0 && errno != EINTR)
+            if (!wake_->wait(sockets_, left))
                 return -1;
             if (stopping_.load())
                 return -1;

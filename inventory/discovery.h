@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,10 @@
 #include "transport/conn_sess.h"
 
 namespace talvor {
+
+namespace discovery_net {
+class waiter;
+}
 
 inline constexpr std::uint16_t discovery_unit_port = 2211;
 inline constexpr std::uint16_t discovery_local_port = 2212;
@@ -62,7 +67,7 @@ private:
 
     std::vector<int> sockets_;
     std::vector<mac_key> seen_; // this run's MACs
-    int wake_fd_ = -1;
+    std::unique_ptr<discovery_net::waiter> wake_;
     std::atomic<bool> stopping_{false};
 };
 

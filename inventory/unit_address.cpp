@@ -1,6 +1,6 @@
 #include "inventory/unit_address.h"
 
-#include <arpa/inet.h>
+#include "transport/socket_calls.h"
 
 namespace talvor {
 
@@ -19,10 +19,7 @@ unit_address make_unit_address(const ip_address& address, const mac_address& mac
 
 std::string address_text(const ip_address& address)
 {
-    char buf[INET6_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET6, address.data(), buf, sizeof buf))
-        return {};
-    std::string text(buf);
+    std::string text = ipv6_address_text(address);
     const auto colon = text.rfind(':');
     if (colon != std::string::npos && text.find('.', colon) != std::string::npos)
         return text.substr(colon + 1);

@@ -1,12 +1,12 @@
 #include "operations/batch_report.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
+#include "operations/file_place.h"
 #include "transport/json_quote.h"
+#include "transport/path_text.h"
+#include "transport/user_folder.h"
 
 namespace talvor {
 
@@ -14,11 +14,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The calendar of <chrono> rather than gmtime_r, which not every C
+// library has.
 std::tm utc(std::chrono::system_clock::time_point t)
 {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
+    using namespace std::chrono;
+    const auto day = floor<days>(t);
+    const year_month_day date{day};
+    const hh_mm_ss time{floor<seconds>(t - day)};
     std::tm tm{};
-    gmtime_r(&seconds, &tm);
+    tm.tm_year = static_cast<int>(date.year()) - 1900;
+    tm.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    tm.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    tm.tm_hour = static_cast<int>(time.hours().count());
+    tm.tm_min = static_cast<int>(time.minutes().count());
+    tm.tm_sec = static_cast<int>(time.seconds().count());
     return tm;
 }
 
@@ -50,7 +60,7 @@ std::string batch_report_line(const batch_outcome& o, const batch_file& file)
     return "{\"start\": " + time_text(o.started) + ", \"end\": " + time_text(o.ended) +
            ", \"command\": " + json_quote(file.command) + ", \"address\": " + json_quote(o.address) +
            ", \"serial\": " + json_quote(o.serial) + ", \"label\": " + json_quote(o.label) +
-           ", \"file\": " + text_or_null(where.string()) + ", \"sha256\": " + text_or_null(file.sha256) +
+           ", \"file\": " + text_or_null(path_text(where)) + ", \"sha256\": " + text_or_null(file.sha256) +
            ", \"result\": \"" + result + "\", \"reason\": " + text_or_null(reason) +
            ", \"version_before\": " + text_or_null(o.version_before) +
            ", \"version_after\": " + text_or_null(o.version_after) + "}";
@@ -64,17 +74,7 @@ std::string batch_report(batch_context& ctx)
     return lines;
 }
 
-fs::path batch_log_folder()
-{
-    fs::path base;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = fs::path(home) / ".local" / "state";
-    else
-        base = fs::temp_directory_path();
-    return base / "Quillon" / "Talvor Manager" / "batch-log";
-}
+fs::path batch_log_folder() { return user_folder(user_files::state) / "batch-log"; }
 
 int append_batch_log(const std::string& lines)
 {
@@ -86,12 +86,7 @@ int append_batch_log(const std::string& lines)
     std::snprintf(name, sizeof name, "%04d-%02d-%02d.jsonl", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     // One write in append mode: lines of batches run at the same time do
     // not interleave.
-    const int fd = ::open((folder / name).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return -1;
-    const ssize_t n = ::write(fd, lines.data(), lines.size());
-    const bool ok = n == static_cast<ssize_t>(lines.size());
-    return ::close(fd) == 0 && ok ? 0 : -1;
+    return append_whole(folder / name, lines);
 }
 
 } // namespace talvor

@@ -15,7 +15,7 @@ std::string batch_report_line(const batch_outcome& outcome, const batch_file& fi
 // Every unit of the batch last run, one line each, each ended by a line feed.
 std::string batch_report(batch_context& ctx);
 
-// $XDG_STATE_HOME/Quillon/Talvor Manager/batch-log (~/.local/state/... by default).
+// batch-log in the user's own folder for state (transport/user_folder.h).
 std::filesystem::path batch_log_folder();
 // Appends `lines` to the folder's file of the day (YYYY-MM-DD.jsonl, UTC),
 // creating both when missing. 0, or -1 when it cannot be written.

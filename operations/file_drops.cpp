@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "operations/commands.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -37,7 +38,7 @@ const drop_target targets[] = {
     {WM_DROP_CONFIGURATION, "Upload Configuration", "Only a single configuration file can be used !",
      [](batch_context& ctx, const fs::path& p) {
          // A CT type table looks like a configuration file to the person dropping it.
-         return ends_in_csv(p.string()) ? OnUploadCtTypes(ctx, &p) : OnUploadConfiguration(ctx, &p);
+         return ends_in_csv(path_text(p)) ? OnUploadCtTypes(ctx, &p) : OnUploadConfiguration(ctx, &p);
      }},
     {WM_DROP_CUSTOMIZATION, "Upload Customization", "Only a single customization file can be used !",
      [](batch_context& ctx, const fs::path& p) { return OnUploadCustomization(ctx, &p, 1); }},

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the window icon and the About box banner as PNG files (stdlib only)."""
+"""Draws the window icon and the About box banner as PNG files, and the icon
+again as icon.ico for the Windows programs (stdlib only)."""
 import math
 import struct
 import zlib
@@ -62,6 +63,16 @@ def banner(x, y):
     return (int(10 + 20 * t), int(40 + 40 * t), int(90 + 60 * t), 255)
 
 
+def ico(path, png_path, size):
+    """One PNG image in an .ico file, which Windows Vista and later read."""
+    data = open(png_path, "rb").read()
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, 1))
+        f.write(struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(data), 22))
+        f.write(data)
+
+
 if __name__ == "__main__":
     png("icon.png", 64, 64, icon)
     png("banner.png", 295, 88, banner)
+    ico("icon.ico", "icon.png", 64)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The checks before a stop: the whole suite under AddressSanitizer with
 # UndefinedBehaviorSanitizer (build-asan/), the whole suite under
-# ThreadSanitizer (build-tsan/), and every fuzz target for 30 s
-# (build-fuzz/), then the short form of the fault soak in the sanitizer
-# builds. One summary line per stage, logs in the build folders; the
+# ThreadSanitizer (build-tsan/), every fuzz target for 30 s (build-fuzz/),
+# the short form of the fault soak in the sanitizer builds, and the Windows
+# build with its tests under Wine (scripts/windows.sh, build-win/). One
+# summary line per stage, logs in the build folders; the
 # exit status is non-zero when any stage failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -32,8 +33,10 @@ for b in build-asan build-tsan; do
   stage "soak ${b#build-}" "$b/soak.log" env TSAN_OPTIONS=halt_on_error=1 ASAN_OPTIONS=detect_leaks=1 \
     nice -n 19 "$b/bench/soak/soak" --units 32 --rounds 2 --verify-timeout 30
 done
+stage windows build-win/check.log bash scripts/windows.sh
 # The fuzz lines name each target's outcome.
 grep '^fuzz ' build-fuzz/check.log 2>/dev/null
+grep '^windows ' build-win/check.log 2>/dev/null
 
 printf '%s\n' "${summary[@]}"
 exit "$failed"

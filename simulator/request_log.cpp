@@ -43,7 +43,7 @@ std::string base64(std::string_view bytes)
 
 request_log::request_log(const std::filesystem::path& file) : path_(file)
 {
-    file_ = std::fopen(path_.c_str(), "w");
+    file_ = std::fopen(path_.string().c_str(), "w");
     if (!file_)
         throw std::runtime_error("cannot create request log " + path_.string());
 }

@@ -1,24 +1,14 @@
 #include "transport/conn_sess.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <cctype>
 #include <stdexcept>
 
 #include "transport/conn_sess_impl.h"
+#include "transport/socket_calls.h"
 
 namespace talvor {
 
 namespace {
-
-std::string ipv6_text(const ip_address& address)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (!inet_ntop(AF_INET6, address.data(), text, sizeof text))
-        return {};
-    return text;
-}
 
 std::string lower_ascii(std::string_view s)
 {
@@ -32,7 +22,7 @@ std::string lower_ascii(std::string_view s)
 
 std::string host_text(const ip_address& address)
 {
-    const std::string text = ipv6_text(address);
+    const std::string text = ipv6_address_text(address);
     const auto colon = text.rfind(':');
     if (colon != std::string::npos && text.find('.', colon) != std::string::npos)
         return text.substr(colon + 1);
@@ -94,7 +84,7 @@ std::shared_ptr<conn_sess> conn_sess::create(const ip_address& address, std::str
     auto i = std::make_unique<impl>();
     i->address = address;
     i->user_agent = std::move(user_agent);
-    if (ipv6_text(address).empty())
+    if (ipv6_address_text(address).empty())
         throw std::runtime_error("failed to create communication connection");
     i->host = host_text(address);
     return std::shared_ptr<conn_sess>(new conn_sess(std::move(i)));

@@ -12,8 +12,6 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +25,7 @@
 #include "transport/conn_sess.h"
 #include "transport/conn_sess_impl.h"
 #include "transport/io_step.h"
+#include "transport/socket_calls.h"
 #include "transport/unit_connect.h"
 
 namespace asio = boost::asio;
@@ -51,7 +50,6 @@ constexpr std::size_t step_bytes = 1024; // body reads
 // often and let a cancellation in between.
 constexpr std::size_t piece_bytes = 64 * 1024;
 constexpr std::size_t piece_buffers = 16;
-using tcp_cork = asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_CORK>;
 // Set-Cookie tokens may be long; only a runaway header block is refused.
 constexpr std::size_t header_limit = 4u << 20;
 
@@ -273,9 +271,8 @@ struct http_exchange::impl {
         if (n == 0)
             progress.set_raw(progress.high);
         // Corking lets the kernel send full segments across pieces.
-        error_code ignored;
         if (n > piece_bytes)
-            link->socket.set_option(tcp_cork(true), ignored);
+            socket_cork(static_cast<os_socket>(link->socket.native_handle()), true);
         std::size_t segment = 0, offset = 0; // where the next piece starts
         std::vector<asio::const_buffer> parts;
         for (std::size_t done = 0; done < n;) {
@@ -301,7 +298,7 @@ struct http_exchange::impl {
                 progress.report(1.0);
         }
         if (n > piece_bytes)
-            link->socket.set_option(tcp_cork(false), ignored);
+            socket_cork(static_cast<os_socket>(link->socket.native_handle()), false);
         body.clear();
         copies.clear();
 

@@ -1,7 +1,11 @@
 #include "transport/job_thread.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -83,11 +87,15 @@ namespace {
 // window in first and costs the workers nothing against other programs.
 void lower_own_priority()
 {
+#ifdef _WIN32
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+#else
     const auto self = static_cast<id_t>(::gettid());
     errno = 0;
     const int now = ::getpriority(PRIO_PROCESS, self);
     if (errno == 0)
         ::setpriority(PRIO_PROCESS, self, std::min(19, now + 10));
+#endif
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 
 #include "transport/conn_sess_impl.h"
+#include "transport/path_text.h"
 
 #include <filesystem>
 #include <mutex>
@@ -107,8 +108,8 @@ std::string trust_state(const std::vector<std::string>& files)
     std::string state = trusted_folder();
     std::error_code ec;
     for (const auto& f : files) {
-        state += '\n' + f + ' ' + std::to_string(std::filesystem::file_size(f, ec)) + ' ' +
-                 std::to_string(std::filesystem::last_write_time(f, ec).time_since_epoch().count());
+        state += '\n' + f + ' ' + std::to_string(std::filesystem::file_size(utf8_path(f), ec)) + ' ' +
+                 std::to_string(std::filesystem::last_write_time(utf8_path(f), ec).time_since_epoch().count());
     }
     return state;
 }

@@ -6,26 +6,25 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/ssl/error.hpp>
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <cstdint>
+
+#include "transport/socket_calls.h"
 
 namespace talvor {
 
 namespace {
 
 // The socket behind a BIO of the method below.
-int fd_of(BIO* bio) { return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio))); }
+os_socket socket_of(BIO* bio) { return reinterpret_cast<os_socket>(BIO_get_data(bio)); }
 
-// send() rather than write(): a unit that resets the connection must not
-// raise SIGPIPE. MSG_DONTWAIT whatever the socket's own mode.
 int socket_write(BIO* bio, const char* data, int size)
 {
     BIO_clear_retry_flags(bio);
-    const ssize_t n = ::send(fd_of(bio), data, static_cast<std::size_t>(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    bool retry = false;
+    const long n = socket_send(socket_of(bio), data, static_cast<std::size_t>(size), retry);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        if (retry)
             BIO_set_retry_write(bio);
         return -1;
     }
@@ -35,9 +34,10 @@ int socket_write(BIO* bio, const char* data, int size)
 int socket_read(BIO* bio, char* out, int size)
 {
     BIO_clear_retry_flags(bio);
-    const ssize_t n = ::recv(fd_of(bio), out, static_cast<std::size_t>(size), MSG_DONTWAIT);
+    bool retry = false;
+    const long n = socket_receive(socket_of(bio), out, static_cast<std::size_t>(size), retry);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        if (retry)
             BIO_set_retry_read(bio);
         return -1;
     }
@@ -92,7 +92,7 @@ bool tls_stream::attach(boost::system::error_code& ec)
         ec = boost::asio::error::no_memory;
         return false;
     }
-    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<std::intptr_t>(socket_.native_handle())));
+    BIO_set_data(bio, reinterpret_cast<void*>(static_cast<os_socket>(socket_.native_handle())));
     SSL_set_bio(ssl_, bio, bio);
     SSL_set_connect_state(ssl_);
     attached_ = true;

@@ -10,7 +10,9 @@
 #include <mutex>
 
 #include "transport/conn_sess.h"
+#include "transport/path_text.h"
 #include "transport/tls_checks.h"
+#include "transport/user_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,17 +23,7 @@ namespace {
 std::mutex folder_lock;
 std::string folder_override;
 
-std::string default_folder()
-{
-    fs::path base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = fs::path(home) / ".config";
-    else
-        base = fs::temp_directory_path();
-    return (base / "Quillon" / "Talvor Manager" / "trusted-units").string();
-}
+std::string default_folder() { return path_text(user_folder(user_files::config) / "trusted-units"); }
 
 } // namespace
 
@@ -51,9 +43,9 @@ std::vector<std::string> trusted_pem_files()
 {
     std::vector<std::string> files;
     std::error_code ec;
-    for (fs::directory_iterator it(trusted_folder(), ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(utf8_path(trusted_folder()), ec), end; !ec && it != end; it.increment(ec)) {
         if (it->path().extension() == ".pem" && it->is_regular_file(ec))
-            files.push_back(it->path().string());
+            files.push_back(path_text(it->path()));
     }
     return files;
 }
@@ -77,13 +69,13 @@ int trust_certificate(std::span<const std::uint8_t> der)
     }
 
     std::error_code ec;
-    const fs::path folder = trusted_folder();
+    const fs::path folder = utf8_path(trusted_folder());
     fs::create_directories(folder, ec);
     if (ec)
         return -1;
     const fs::path target = folder / (name + ".pem");
     const fs::path partial = folder / (name + ".tmp");
-    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new_file(partial.c_str(), "w"), BIO_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new_file(path_text(partial).c_str(), "w"), BIO_free);
     if (!out)
         return -1;
     const bool written = PEM_write_bio_X509(out.get(), cert.get()) == 1 && BIO_flush(out.get()) == 1;

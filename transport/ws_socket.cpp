@@ -8,15 +8,13 @@
 #include <boost/beast/websocket/error.hpp>
 #include <boost/beast/websocket/stream.hpp>
 
-#include <linux/sockios.h>
-#include <sys/ioctl.h>
-
 #include <algorithm>
 #include <array>
 
 #include "transport/conn_sess.h"
 #include "transport/conn_sess_impl.h"
 #include "transport/io_step.h"
+#include "transport/socket_calls.h"
 #include "transport/tls_checks.h"
 #include "transport/tls_stream.h"
 #include "transport/unit_connect.h"
@@ -46,12 +44,9 @@ using wss_stream = websocket::stream<tls_stream>;
 // the unit acknowledges some of what waits in the kernel. The kernel's send
 // queue alone can hold seconds of a slow link, so writes may pause that long
 // while the unit still takes data.
-std::uint64_t bytes_moved(SSL* ssl, int fd)
+std::uint64_t bytes_moved(SSL* ssl, os_socket s)
 {
-    int queued = 0;
-    if (::ioctl(fd, SIOCOUTQ, &queued) != 0)
-        queued = 0;
-    return BIO_number_written(SSL_get_wbio(ssl)) - static_cast<std::uint64_t>(queued);
+    return BIO_number_written(SSL_get_wbio(ssl)) - socket_unsent(s);
 }
 
 } // namespace
@@ -217,7 +212,9 @@ int ws_socket::send(std::span<const std::uint8_t> head, std::span<const std::uin
             error_code ignored;
             boost::beast::get_lowest_layer(s).close(ignored);
         },
-        [ssl, fd = boost::beast::get_lowest_layer(s).native_handle()] { return bytes_moved(ssl, fd); });
+        [ssl, fd = static_cast<os_socket>(boost::beast::get_lowest_layer(s).native_handle())] {
+            return bytes_moved(ssl, fd);
+        });
     if (end == step_end::done && !ec)
         return tcode::ok;
     impl_->drop();

@@ -3,6 +3,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "transport/path_text.h"
+
 namespace talvor {
 
 std::vector<std::filesystem::path> dropped_files(const QMimeData* data)
@@ -12,7 +14,7 @@ std::vector<std::filesystem::path> dropped_files(const QMimeData* data)
         return files;
     for (const QUrl& url : data->urls())
         if (url.isLocalFile())
-            files.emplace_back(url.toLocalFile().toStdString());
+            files.push_back(utf8_path(url.toLocalFile().toStdString()));
     return files;
 }
 

@@ -13,6 +13,7 @@
 #include "operations/batch_report.h"
 #include "operations/commands.h"
 #include "operations/firmware_verify.h"
+#include "transport/path_text.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/settings_store_qt.h"
 
@@ -57,7 +58,7 @@ int CMainDialog::run_batch(const std::function<int()>& command)
                 result = verified;
         }
         if (append_batch_log(batch_report(*batch_)) != 0)
-            qWarning("talvor-manager: cannot write the batch log in %s", batch_log_folder().c_str());
+            qWarning("talvor-manager: cannot write the batch log in %s", path_text(batch_log_folder()).c_str());
         if (result != IDRETRY || batch_->select_failed() == 0)
             return result;
         show_selection();

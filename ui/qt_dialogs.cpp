@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "transport/path_text.h"
 #include "ui/config_class_dialog.h"
 #include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
@@ -90,7 +91,7 @@ std::optional<std::filesystem::path> qt_dialogs::choose_file(const file_request&
         d.selectFile(QString::fromStdString(r.default_name));
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
         return std::nullopt;
-    return std::filesystem::path(d.selectedFiles().front().toStdString());
+    return utf8_path(d.selectedFiles().front().toStdString());
 }
 
 std::optional<std::filesystem::path> qt_dialogs::choose_folder(const folder_request& r)
@@ -100,7 +101,7 @@ std::optional<std::filesystem::path> qt_dialogs::choose_folder(const folder_requ
                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dir.isEmpty())
         return std::nullopt;
-    return std::filesystem::path(dir.toStdString());
+    return utf8_path(dir.toStdString());
 }
 
 int qt_dialogs::show_progress(const progress_request& request)

@@ -145,7 +145,7 @@ protected:
     std::filesystem::path write_file(const std::string& name, const std::string& text)
     {
         const auto p = work / "files" / name;
-        std::FILE* f = std::fopen(p.c_str(), "wb");
+        std::FILE* f = std::fopen(p.string().c_str(), "wb");
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
         return p;
@@ -155,7 +155,7 @@ protected:
 inline std::string file_text(const std::filesystem::path& p)
 {
     std::string s;
-    if (std::FILE* f = std::fopen(p.c_str(), "rb")) {
+    if (std::FILE* f = std::fopen(p.string().c_str(), "rb")) {
         char buf[4096];
         std::size_t n;
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)

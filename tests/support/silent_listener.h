@@ -1,13 +1,11 @@
 #pragma once
-// A TCP port on a loopback address that takes connections (the kernel
-// completes them) and never reads or answers: a unit that accepts and stalls.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// A TCP port on a loopback address that takes connections and never reads
+// or answers: a unit that accepts and stalls.
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 
 #include <chrono>
+#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,39 +16,50 @@ class silent_listener {
 public:
     explicit silent_listener(const std::string& ipv4, int port = 80)
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(static_cast<unsigned short>(port));
-        ::inet_pton(AF_INET, ipv4.c_str(), &at.sin_addr);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || ::listen(fd_, 16) != 0)
+        namespace ip = boost::asio::ip;
+        boost::system::error_code ec;
+        const ip::tcp::endpoint at(ip::make_address_v4(ipv4, ec), static_cast<unsigned short>(port));
+        if (!ec)
+            acceptor_.open(ip::tcp::v4(), ec);
+        if (!ec)
+            acceptor_.set_option(ip::tcp::acceptor::reuse_address(true), ec);
+        if (!ec)
+            acceptor_.bind(at, ec);
+        if (!ec)
+            acceptor_.listen(16, ec);
+        if (ec)
             throw std::runtime_error("cannot listen on " + ipv4);
     }
-    ~silent_listener() { ::close(fd_); }
     silent_listener(const silent_listener&) = delete;
     silent_listener& operator=(const silent_listener&) = delete;
 
-    // True once a connection waits on every listener, within `limit`.
+    // True once a connection came to every listener, within `limit`. The
+    // connections stay open, unread. (Accepted rather than waited for:
+    // Asio on Windows waits for readability with a zero-byte read, which a
+    // listening socket refuses.)
     static bool all_connected(const std::vector<silent_listener*>& listeners, std::chrono::milliseconds limit)
     {
         const auto end = std::chrono::steady_clock::now() + limit;
         for (silent_listener* l : listeners) {
-            pollfd p{l->fd_, POLLIN, 0};
-            for (;;) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-                if (left.count() <= 0)
-                    return false;
-                if (::poll(&p, 1, static_cast<int>(left.count())) == 1)
-                    break;
+            bool came = false;
+            l->held_.emplace_back(l->loop_);
+            l->acceptor_.async_accept(l->held_.back(), [&came](boost::system::error_code ec) { came = !ec; });
+            l->loop_.restart();
+            l->loop_.run_until(end);
+            if (!came) {
+                l->acceptor_.cancel();
+                l->loop_.restart();
+                l->loop_.run(); // the cancelled accept's handler
+                return false;
             }
         }
         return true;
     }
 
 private:
-    int fd_ = -1;
+    boost::asio::io_context loop_{1};
+    boost::asio::ip::tcp::acceptor acceptor_{loop_};
+    std::deque<boost::asio::ip::tcp::socket> held_;
 };
 
 } // namespace talvor::test
