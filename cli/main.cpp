@@ -17,6 +17,7 @@
 #include "inventory/address_entry.h"
 #include "inventory/window_bridge_headless.h"
 #include "operations/unit_manager.h"
+#include "transport/open_files.h"
 #include "ui/settings_store_qt.h"
 
 using namespace talvor;
@@ -85,6 +86,7 @@ int main(int argc, char** argv)
 {
     const sigset_t signals = stop_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    talvor::raise_open_file_limit();
 
     std::string error;
     auto parsed = parse_options(std::vector<std::string>(argv + 1, argv + argc), error);

@@ -1,5 +1,6 @@
 // talvor-hubsim FLEET.json [WORK_DIR]: serves the fleet until SIGINT or SIGTERM.
 #include "simulator/hubsim.h"
+#include "transport/open_files.h"
 
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: talvor-hubsim FLEET.json [WORK_DIR]\n");
         return 2;
     }
+    talvor::raise_open_file_limit();
     // Block the stop signals before any thread starts so only sigwait sees them.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
