@@ -88,6 +88,14 @@ double thread_queued_ms()
     return static_cast<double>(waiting) / 1e6;
 }
 
+// Page faults of the calling thread that had to wait for the disk.
+long thread_major_faults()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_majflt;
+}
+
 // CPU time of the calling thread.
 double thread_cpu_ms()
 {
@@ -101,8 +109,10 @@ struct gaps {
     double seconds = 0;
     double window_cpu_ms = 0; // the window thread's own work, timer included
     // Within the longest gap, the window thread's CPU and the time it was
-    // ready but found no free core.
+    // ready but found no free core; the rest it slept (a lock, the disk).
     double longest_gap_cpu_ms = 0, longest_gap_queued_ms = 0;
+    long longest_gap_disk_faults = 0;
+    double longest_gap_end_s = 0; // from the start
     std::size_t shown = 0;
 };
 
@@ -116,21 +126,26 @@ public:
         QObject::connect(&tick_, &QTimer::timeout, [this] {
             const qint64 now = clock_.nsecsElapsed();
             const double cpu = thread_cpu_ms(), queued = thread_queued_ms();
+            const long faults = thread_major_faults();
             const double gap = static_cast<double>(now - last_) / 1e6;
             if (gap > longest_) {
                 longest_ = gap;
                 g_.longest_gap_cpu_ms = cpu - last_cpu_;
                 g_.longest_gap_queued_ms = queued - last_queued_;
+                g_.longest_gap_disk_faults = faults - last_faults_;
+                g_.longest_gap_end_s = static_cast<double>(now) / 1e9;
             }
             g_.ms.push_back(gap);
             last_ = now;
             last_cpu_ = cpu;
             last_queued_ = queued;
+            last_faults_ = faults;
         });
         clock_.start();
         tick_.start();
         cpu0_ = last_cpu_ = thread_cpu_ms();
         last_queued_ = thread_queued_ms();
+        last_faults_ = thread_major_faults();
     }
     qint64 elapsed_ms() const { return clock_.elapsed(); }
     gaps stop(CMainDialog& window)
@@ -149,6 +164,7 @@ private:
     qint64 last_ = 0; // the first gap counts from the start
     QTimer tick_;
     double cpu0_ = 0, last_cpu_ = 0, last_queued_ = 0, longest_ = 0;
+    long last_faults_ = 0;
 };
 
 // Runs the event loop until the manager is idle, noting the timer's gaps.
@@ -186,9 +202,10 @@ void report(const char* what, const gaps& g)
         for (int i = 0; i < 4; ++i)
             over[i] += x > (i == 0 ? 15 : i == 1 ? 25 : i == 2 ? 50 : 100) ? 1 : 0;
     std::printf("%-13s %5.2f s, %3zu units shown, window thread cpu %4.0f ms, %4zu gaps: median %4.1f  p90 %5.1f"
-                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core); over 15/25/50/100 ms: %d/%d/%d/%d\n",
+                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core, %ld faults from disk, ending at %.2f s); over 15/25/50/100 ms: %d/%d/%d/%d\n",
                 what, g.seconds, g.shown, g.window_cpu_ms, v.size(), at(0.5), at(0.9), at(0.99),
-                v.empty() ? 0.0 : v.back(), g.longest_gap_cpu_ms, g.longest_gap_queued_ms, over[0], over[1], over[2], over[3]);
+                v.empty() ? 0.0 : v.back(), g.longest_gap_cpu_ms, g.longest_gap_queued_ms,
+                g.longest_gap_disk_faults, g.longest_gap_end_s, over[0], over[1], over[2], over[3]);
 }
 
 // Checks the first unit listed, then times Select Class: every unit of its
@@ -217,11 +234,13 @@ void time_select_class(CMainDialog& window)
 class rollout_driver : public QObject {
 public:
     bool confirmed = false, finished = false, failures = false;
+    double confirmed_s = 0, finished_s = 0; // since the driver began
     QString summary;
     int result_lines = 0;
 
     rollout_driver()
     {
+        clock_.start();
         connect(&timer_, &QTimer::timeout, this, &rollout_driver::poll);
         timer_.start(10);
     }
@@ -238,6 +257,7 @@ private:
                 if (QAbstractButton* rb = d->radio(id); rb && rb->text() == word)
                     rb->click();
             confirmed = true;
+            confirmed_s = static_cast<double>(clock_.elapsed()) / 1000.0;
             d->button(IDOK)->click();
             return;
         }
@@ -245,6 +265,7 @@ private:
         if (!d->button(IDRETRY) || !ok || !ok->isEnabled())
             return;
         finished = d->progress() == 100;
+        finished_s = static_cast<double>(clock_.elapsed()) / 1000.0;
         failures = d->progress_error();
         summary = d->content()->text();
         result_lines = d->details()->text().isEmpty() ? 0 : static_cast<int>(d->details()->text().count('\n')) + 1;
@@ -252,6 +273,7 @@ private:
     }
 
     QTimer timer_;
+    QElapsedTimer clock_;
 };
 
 // Random faults on every fifth unit: drops, closes, 500s and 1.5 s stalls.
@@ -313,8 +335,9 @@ int main(int argc, char** argv)
         gap_clock clock;
         window.run_command(cmd_update_firmware);
         report("update", clock.stop(window));
-        std::printf("progress window: %s%s, %s; \"%s\", %d result lines\n", driver.confirmed ? "confirmed" : "not confirmed",
-                    driver.finished ? ", finished with OK enabled" : ", never finished",
+        std::printf("progress window: %s at %.2f s%s at %.2f s, %s; \"%s\", %d result lines\n",
+                    driver.confirmed ? "confirmed" : "not confirmed", driver.confirmed_s,
+                    driver.finished ? ", finished with OK enabled" : ", never finished", driver.finished_s,
                     driver.failures ? "with failures" : "no failures", driver.summary.toUtf8().constData(),
                     driver.result_lines);
     }
