@@ -133,7 +133,6 @@ private:
     std::map<int, QAbstractButton*> buttons_;
     std::map<int, QAction*> menu_items_;
     QAction* change_password_ = nullptr; // in the status bar's menu; enabled as the action buttons are
-    bool job_refresh_pending_ = false;
 };
 
 } // namespace talvor

@@ -2,7 +2,6 @@
 #include "ui/main_dialog.h"
 
 #include <QLabel>
-#include <QTimer>
 #include <QTreeWidgetItemIterator>
 
 #include <cstdlib>
@@ -259,16 +258,8 @@ void CMainDialog::discovery_finished()
 void CMainDialog::job_finished(CHubDevice&)
 {
     require_ui_thread("job_finished");
-    // A batch's units finish in bursts, and each refresh merges the details
-    // of every checked unit: one refresh once the burst has been delivered.
-    if (job_refresh_pending_)
-        return;
-    job_refresh_pending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        job_refresh_pending_ = false;
-        update_buttons();
-        refresh_details();
-    });
+    update_buttons();
+    refresh_details();
 }
 
 void CMainDialog::suspend_redraw()
