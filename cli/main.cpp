@@ -16,6 +16,7 @@
 #include "inventory/address_entry.h"
 #include "inventory/window_bridge_headless.h"
 #include "operations/unit_manager.h"
+#include "transport/open_files.h"
 
 using namespace talvor;
 using namespace talvor::cli;
@@ -44,6 +45,7 @@ std::string progress_text(const run_report& report, std::size_t busy)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args = start_process(argc, argv);
+    talvor::raise_open_file_limit();
     std::string error;
     auto parsed = parse_options(std::move(args), error);
     if (!parsed)

@@ -1,6 +1,7 @@
 // talvor-hubsim FLEET.json [WORK_DIR]: serves the fleet until SIGINT or
 // SIGTERM (Ctrl-C or Ctrl-Break on Windows).
 #include "simulator/hubsim.h"
+#include "transport/open_files.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -94,6 +95,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: talvor-hubsim FLEET.json [WORK_DIR]\n");
         return 2;
     }
+    talvor::raise_open_file_limit();
     stop_requests stop;
 
     std::string work_dir;

@@ -103,7 +103,10 @@ void CMainDialog::insert_unit(CHubDevice& unit)
 void CMainDialog::on_check_changed(QTreeWidgetItem* item, bool checked)
 {
     manager_->group().set_checked(CCustomTreeCtrl::node_of(item), checked);
-    // Also when set_checked returned at once because its guard was up.
+    // Whoever raised the guard checks many nodes and refreshes once at the
+    // end: doing it per node made Select Class quadratic in the units.
+    if (manager_->group().check_guard_raised())
+        return;
     update_status();
     update_buttons();
     refresh_details();
@@ -152,6 +155,8 @@ void CMainDialog::select_class()
     }
     tree_->setUpdatesEnabled(true);
     group.lower_check_guard();
+    update_status();
+    update_buttons();
     refresh_details();
 }
 

@@ -35,6 +35,7 @@
 #include "simulator/unit.h"
 #include "tests/operations/firmware_images.h"
 #include "transport/json_parser.h"
+#include "transport/open_files.h"
 
 extern char** environ;
 
@@ -331,11 +332,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    // 256 units hold several descriptors each, on both sides.
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+    raise_open_file_limit();
 
     const auto site = plan_site(s);
     std::map<role, int> mix;

@@ -1,14 +1,25 @@
 // The main window (offscreen) while 256 simulated units refresh in it: a
 // 10 ms timer on the window's thread records when it fires, and the gaps
 // between firings show how long the window could not react. Prints the
-// distribution for the first refresh and for "Reload All" after it.
+// distribution for the first refresh and for "Reload All" after it, then
+// how long Select Class takes to check every unit and merge their details.
+// With --faulty, a fifth of the units meet random faults and, after the
+// refresh, a firmware update runs on all of them, 32 at a time, through
+// the real confirmation and progress window; the gaps are those of the
+// update, and the progress window's end state is printed.
 //
-//   window_bench [UNITS]      default 256; BENCH_KIND=http|wss|mixed (default mixed)
+//   window_bench [--faulty] [UNITS]   default 256; BENCH_KIND=http|wss|mixed (default mixed)
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidgetItem>
 
 #include <time.h>
 
@@ -16,37 +27,74 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bench/support/figures.h"
 #include "bench/support/fleets.h"
 #include "bench/support/processes.h"
+#include "inventory/app_settings.h"
 #include "inventory/dialogs.h"
+#include "tests/operations/firmware_images.h"
+#include "transport/conn_sess.h"
+#include "transport/open_files.h"
+#include "ui/custom_list_ctrl.h"
 #include "ui/main_dialog.h"
+#include "ui/qt_dialogs.h"
 #include "ui/qt_window_bridge.h"
 #include "ui/settings_store_qt.h"
+#include "ui/task_dialog.h"
 
 using namespace talvor;
 
 namespace {
 
-// Every question answered at once, as one who has said yes to all.
+// Every question answered at once, as one who has said yes to all. With
+// `real` set, the confirmation with its word and the progress window are
+// the window's own, for the rollout_driver to answer.
 class quick_dialogs final : public dialogs {
 public:
+    qt_dialogs* real = nullptr;
+    std::filesystem::path image;
+
     task_dialog_answer task_dialog(const task_dialog_request& r) override
     {
+        if (real && !r.radio_buttons.empty())
+            return real->task_dialog(r);
         task_dialog_answer a;
         a.button = (r.buttons & button_yes) ? IDYES : IDOK;
         a.verification_checked = !r.verification_text.empty();
         return a;
     }
     std::optional<std::string> ask_password(const password_request&) override { return std::string("bench-pw"); }
-    std::optional<std::filesystem::path> choose_file(const file_request&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> choose_file(const file_request&) override
+    {
+        return image.empty() ? std::nullopt : std::optional(image);
+    }
     std::optional<std::filesystem::path> choose_folder(const folder_request&) override { return std::nullopt; }
-    int show_progress(const progress_request&) override { return IDCANCEL; }
+    int show_progress(const progress_request& r) override { return real ? real->show_progress(r) : IDCANCEL; }
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request&) override { return std::nullopt; }
 };
+
+// Time the calling thread has spent runnable but waiting for a core
+// (the scheduler's own account), or 0 where it keeps none.
+double thread_queued_ms()
+{
+    std::ifstream in("/proc/thread-self/schedstat");
+    unsigned long long running = 0, waiting = 0;
+    in >> running >> waiting;
+    return static_cast<double>(waiting) / 1e6;
+}
+
+// Page faults of the calling thread that had to wait for the disk.
+long thread_major_faults()
+{
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_majflt;
+}
 
 // CPU time of the calling thread.
 double thread_cpu_ms()
@@ -60,27 +108,69 @@ struct gaps {
     std::vector<double> ms;
     double seconds = 0;
     double window_cpu_ms = 0; // the window thread's own work, timer included
+    // Within the longest gap, the window thread's CPU and the time it was
+    // ready but found no free core; the rest it slept (a lock, the disk).
+    double longest_gap_cpu_ms = 0, longest_gap_queued_ms = 0;
+    long longest_gap_disk_faults = 0;
+    double longest_gap_end_s = 0; // from the start
     std::size_t shown = 0;
+};
+
+// The 10 ms timer on the window's thread, from construction to stop().
+class gap_clock {
+public:
+    gap_clock()
+    {
+        tick_.setTimerType(Qt::PreciseTimer);
+        tick_.setInterval(10);
+        QObject::connect(&tick_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            const double cpu = thread_cpu_ms(), queued = thread_queued_ms();
+            const long faults = thread_major_faults();
+            const double gap = static_cast<double>(now - last_) / 1e6;
+            if (gap > longest_) {
+                longest_ = gap;
+                g_.longest_gap_cpu_ms = cpu - last_cpu_;
+                g_.longest_gap_queued_ms = queued - last_queued_;
+                g_.longest_gap_disk_faults = faults - last_faults_;
+                g_.longest_gap_end_s = static_cast<double>(now) / 1e9;
+            }
+            g_.ms.push_back(gap);
+            last_ = now;
+            last_cpu_ = cpu;
+            last_queued_ = queued;
+            last_faults_ = faults;
+        });
+        clock_.start();
+        tick_.start();
+        cpu0_ = last_cpu_ = thread_cpu_ms();
+        last_queued_ = thread_queued_ms();
+        last_faults_ = thread_major_faults();
+    }
+    qint64 elapsed_ms() const { return clock_.elapsed(); }
+    gaps stop(CMainDialog& window)
+    {
+        tick_.stop();
+        g_.seconds = static_cast<double>(clock_.elapsed()) / 1000.0;
+        g_.window_cpu_ms = thread_cpu_ms() - cpu0_;
+        for (const auto& u : window.manager().group().units())
+            g_.shown += u->tree_item != no_tree_node ? 1 : 0;
+        return g_;
+    }
+
+private:
+    gaps g_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0; // the first gap counts from the start
+    QTimer tick_;
+    double cpu0_ = 0, last_cpu_ = 0, last_queued_ = 0, longest_ = 0;
+    long last_faults_ = 0;
 };
 
 // Runs the event loop until the manager is idle, noting the timer's gaps.
 gaps watch(CMainDialog& window, const std::function<void()>& start)
 {
-    gaps g;
-    QElapsedTimer clock;
-    qint64 last = 0; // the first gap counts from the start
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(10);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        if (last >= 0)
-            g.ms.push_back(static_cast<double>(now - last) / 1e6);
-        last = now;
-    });
-    clock.start();
-    tick.start();
-    const double cpu0 = thread_cpu_ms();
+    gap_clock clock;
     start();
     // The window's own event loop runs until every unit has reported, and
     // a moment more so that a gap the last report caused is counted.
@@ -88,23 +178,18 @@ gaps watch(CMainDialog& window, const std::function<void()>& start)
     QTimer check;
     qint64 idle_since = -1;
     QObject::connect(&check, &QTimer::timeout, [&] {
-        if (!window.manager().idle() && clock.elapsed() < 300000) {
+        if (!window.manager().idle() && clock.elapsed_ms() < 300000) {
             idle_since = -1;
             return;
         }
         if (idle_since < 0)
-            idle_since = clock.elapsed();
-        else if (clock.elapsed() - idle_since >= 30)
+            idle_since = clock.elapsed_ms();
+        else if (clock.elapsed_ms() - idle_since >= 30)
             loop.quit();
     });
     check.start(5);
     loop.exec();
-    tick.stop();
-    g.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    g.window_cpu_ms = thread_cpu_ms() - cpu0;
-    for (const auto& u : window.manager().group().units())
-        g.shown += u->tree_item != no_tree_node ? 1 : 0;
-    return g;
+    return clock.stop(window);
 }
 
 void report(const char* what, const gaps& g)
@@ -117,22 +202,105 @@ void report(const char* what, const gaps& g)
         for (int i = 0; i < 4; ++i)
             over[i] += x > (i == 0 ? 15 : i == 1 ? 25 : i == 2 ? 50 : 100) ? 1 : 0;
     std::printf("%-13s %5.2f s, %3zu units shown, window thread cpu %4.0f ms, %4zu gaps: median %4.1f  p90 %5.1f"
-                "  p99 %5.1f  max %5.1f ms; over 15/25/50/100 ms: %d/%d/%d/%d\n",
+                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core, %ld faults from disk, ending at %.2f s); over 15/25/50/100 ms: %d/%d/%d/%d\n",
                 what, g.seconds, g.shown, g.window_cpu_ms, v.size(), at(0.5), at(0.9), at(0.99),
-                v.empty() ? 0.0 : v.back(), over[0], over[1], over[2], over[3]);
+                v.empty() ? 0.0 : v.back(), g.longest_gap_cpu_ms, g.longest_gap_queued_ms,
+                g.longest_gap_disk_faults, g.longest_gap_end_s, over[0], over[1], over[2], over[3]);
+}
+
+// Checks the first unit listed, then times Select Class: every unit of its
+// class checked and their details merged into the list.
+void time_select_class(CMainDialog& window)
+{
+    CHubDevice* first = nullptr;
+    for (const auto& u : window.manager().group().units())
+        if (!first && u->tree_item != no_tree_node)
+            first = u.get();
+    if (!first) {
+        std::printf("Select Class: no unit listed\n");
+        return;
+    }
+    window.item_of(*first)->setCheckState(0, Qt::Checked);
+    QElapsedTimer t;
+    t.start();
+    window.select_class();
+    const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+    std::printf("Select Class  %d units checked, %d detail rows, %.1f ms; target at most 100 ms\n",
+                window.manager().group().count_selected(), window.details()->topLevelItemCount(), ms);
+}
+
+// Answers the rollout's modal windows as a user would: the confirmation's
+// word, then OK once the progress window has reached its end.
+class rollout_driver : public QObject {
+public:
+    bool confirmed = false, finished = false, failures = false;
+    double confirmed_s = 0, finished_s = 0; // since the driver began
+    QString summary;
+    int result_lines = 0;
+
+    rollout_driver()
+    {
+        clock_.start();
+        connect(&timer_, &QTimer::timeout, this, &rollout_driver::poll);
+        timer_.start(10);
+    }
+
+private:
+    void poll()
+    {
+        auto* d = qobject_cast<CTaskDialog*>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible())
+            return;
+        static const QRegularExpression quoted(QStringLiteral("^Select \"([A-Za-z]+)\" if you are sure"));
+        if (const QString word = quoted.match(d->content()->text()).captured(1); !word.isEmpty()) {
+            for (int id = 2000; id < 2008; ++id)
+                if (QAbstractButton* rb = d->radio(id); rb && rb->text() == word)
+                    rb->click();
+            confirmed = true;
+            confirmed_s = static_cast<double>(clock_.elapsed()) / 1000.0;
+            d->button(IDOK)->click();
+            return;
+        }
+        QPushButton* ok = d->button(IDOK);
+        if (!d->button(IDRETRY) || !ok || !ok->isEnabled())
+            return;
+        finished = d->progress() == 100;
+        finished_s = static_cast<double>(clock_.elapsed()) / 1000.0;
+        failures = d->progress_error();
+        summary = d->content()->text();
+        result_lines = d->details()->text().isEmpty() ? 0 : static_cast<int>(d->details()->text().count('\n')) + 1;
+        ok->click();
+    }
+
+    QTimer timer_;
+    QElapsedTimer clock_;
+};
+
+// Random faults on every fifth unit: drops, closes, 500s and 1.5 s stalls.
+std::string fault_of(int a)
+{
+    return a % 5 == 0 ? R"("faults": {"random": {"chance": 0.05, "seed": 1, "stall_ms": 1500}}, )" : "";
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int units = argc > 1 ? std::max(1, std::atoi(argv[1])) : 256;
+    const bool faulty = argc > 1 && std::strcmp(argv[1], "--faulty") == 0;
+    const int arg = faulty ? 2 : 1;
+    const int units = argc > arg ? std::max(1, std::atoi(argv[arg])) : 256;
+    raise_open_file_limit();
     const char* kind_env = std::getenv("BENCH_KIND");
     const std::string kind = kind_env ? kind_env : "mixed";
     // The simulator's process is made while this one still has one thread.
     QTemporaryDir dir;
-    bench::sim_process sim(bench::fleet_json(units, kind, "127.11"), dir.filePath("sim").toStdString());
+    const std::string fleet = faulty ? bench::fleet_json(units, kind, "127.11", fault_of, R"("keep_uploads": false, )")
+                                     : bench::fleet_json(units, kind, "127.11");
+    bench::sim_process sim(fleet, dir.filePath("sim").toStdString());
 
+    // The batch log and the trusted certificates stay in the scratch folder.
+    qputenv("XDG_STATE_HOME", dir.filePath("state").toLocal8Bit());
+    set_trusted_folder(dir.filePath("trusted").toStdString());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     qt_window_bridge bridge;
@@ -140,19 +308,39 @@ int main(int argc, char** argv)
     AppSettings settings;
     settings.tls_checks = 1;
     qt_settings_store store(dir.filePath("settings.ini").toStdString());
+    store.write_int(settings_section, setting_parallel, 32);
     CMainDialog window(bridge, ui, settings, store);
+    qt_dialogs real(&window);
     window.resize(900, 700);
     window.show();
 
-    std::printf("window: %d units (%s) refreshing, gaps of a 10 ms timer on the window's thread\n", units,
-                kind.c_str());
+    std::printf("window: %d units (%s%s) refreshing, gaps of a 10 ms timer on the window's thread\n", units,
+                kind.c_str(), faulty ? ", a fifth with random faults" : "");
     std::printf("machine: %s\n", bench::machine_line().c_str());
     const double sim0 = sim.cpu_seconds();
     report("first refresh", watch(window, [&] {
                for (int a = 1; a <= units; ++a)
                    window.manager().add_device(bench::address_of("127.11", a));
            }));
-    report("Reload All", watch(window, [&] { window.reload_all(); }));
+    if (!faulty) {
+        report("Reload All", watch(window, [&] { window.reload_all(); }));
+        time_select_class(window);
+    } else {
+        const std::string image = dir.filePath("hub.bin").toStdString();
+        std::ofstream(image, std::ios::binary) << test::hub_image(256 * 1024);
+        ui.image = image;
+        ui.real = &real;
+        time_select_class(window);
+        rollout_driver driver;
+        gap_clock clock;
+        window.run_command(cmd_update_firmware);
+        report("update", clock.stop(window));
+        std::printf("progress window: %s at %.2f s%s at %.2f s, %s; \"%s\", %d result lines\n",
+                    driver.confirmed ? "confirmed" : "not confirmed", driver.confirmed_s,
+                    driver.finished ? ", finished with OK enabled" : ", never finished", driver.finished_s,
+                    driver.failures ? "with failures" : "no failures", driver.summary.toUtf8().constData(),
+                    driver.result_lines);
+    }
     std::printf("simulator cpu %.2f s; target: longest gap at most 50 ms\n", sim.cpu_seconds() - sim0);
     window.manager().shut_down();
     return 0;

@@ -157,6 +157,13 @@ void WindowTest::checking_keeps_one_class_and_the_status_bar_follows()
     QCOMPARE(status_text(w, 1), QString());
     QCOMPARE(status_text(w, 2), QString());
     QVERIFY(!w.command_button(cmd_select_class)->isEnabled());
+
+    // Select Class checks the rest of the class, and the status bar follows it too.
+    w.item_of(unit(1))->setCheckState(0, Qt::Checked);
+    w.run_command(cmd_select_class);
+    QCOMPARE(w.item_of(unit(2))->checkState(0), Qt::Checked);
+    QCOMPARE(status_text(w, 1), QStringLiteral("Selected: 2"));
+    QVERIFY(w.tree_consistent());
 }
 
 void WindowTest::differing_values_read_various_in_italics()
