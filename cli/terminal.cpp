@@ -8,6 +8,9 @@
 
 namespace talvor::cli {
 
+namespace {
+
+// push_back that never leaves a copy behind: the line may be a password.
 void append_secret(std::string& s, char c)
 {
     if (s.size() == s.capacity()) {
@@ -18,6 +21,33 @@ void append_secret(std::string& s, char c)
         s.swap(bigger);
     }
     s.push_back(c);
+}
+
+} // namespace
+
+std::optional<std::string> read_line(int fd)
+{
+    std::string line;
+    char c = 0;
+    for (;;) {
+        const int r = read_byte(fd, c);
+        if (r < 0) {
+            wipe(line);
+            return std::nullopt;
+        }
+        if (r == 0) {
+            if (line.empty())
+                return std::nullopt;
+            break;
+        }
+        if (c == '\n')
+            break;
+        append_secret(line, c);
+    }
+    c = 0;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
 }
 
 std::optional<std::string> read_secret(const std::string& prompt)

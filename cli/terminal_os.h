@@ -19,7 +19,8 @@ private:
     std::unique_ptr<saved> saved_;
 };
 
-// push_back that never leaves a copy behind: the line may be a password.
-void append_secret(std::string& s, char c);
+// One byte of `fd` into `c`: 1, 0 at the end of the input (or a failed
+// read), -1 when Ctrl-C interrupted the wait.
+int read_byte(int fd, char& c);
 
 } // namespace talvor::cli

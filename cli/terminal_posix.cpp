@@ -61,31 +61,16 @@ void interrupt_terminal_reads()
     }
 }
 
-std::optional<std::string> read_line(int fd)
+int read_byte(int fd, char& c)
 {
-    std::string line;
-    char c;
     for (;;) {
-        if (!wait_readable(fd)) {
-            wipe(line);
-            return std::nullopt;
-        }
+        if (!wait_readable(fd))
+            return -1;
         const ssize_t n = ::read(fd, &c, 1);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            if (line.empty())
-                return std::nullopt;
-            break;
-        }
-        if (c == '\n')
-            break;
-        append_secret(line, c);
+        return n == 1 ? 1 : 0;
     }
-    c = 0;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
 }
 
 struct echo_off::saved {

@@ -43,29 +43,12 @@ bool stderr_is_terminal() { return _isatty(2) != 0; }
 // read, and every later one, end with nothing.
 void interrupt_terminal_reads() { interrupted.store(true); }
 
-std::optional<std::string> read_line(int fd)
+int read_byte(int fd, char& c)
 {
-    std::string line;
-    char c;
-    for (;;) {
-        const int n = interrupted.load() ? -1 : _read(fd, &c, 1);
-        if (interrupted.load()) {
-            wipe(line);
-            return std::nullopt;
-        }
-        if (n <= 0) {
-            if (line.empty())
-                return std::nullopt;
-            break;
-        }
-        if (c == '\n')
-            break;
-        append_secret(line, c);
-    }
-    c = 0;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+    const int n = interrupted.load() ? -1 : _read(fd, &c, 1);
+    if (interrupted.load())
+        return -1;
+    return n == 1 ? 1 : 0;
 }
 
 } // namespace talvor::cli
