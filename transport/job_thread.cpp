@@ -4,47 +4,58 @@
 #include <windows.h>
 #else
 #include <sys/resource.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
 namespace talvor {
 
-job_thread::job_thread()
-    : thread_([this] { run(); })
-{
-}
+namespace {
+// Threads in run(), over every job_thread of the process.
+std::atomic<int> working{0};
+} // namespace
+
+job_thread::job_thread() = default;
 
 job_thread::~job_thread()
 {
+    bool running;
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = true;
+        running = running_;
     }
-    work_.notify_all();
     // No forced termination exists here: a running job is waited for. The
     // owner cancels the unit's network waits first so this returns promptly.
-    if (thread_.joinable())
+    // A thread that left on its own was detached and no longer touches us.
+    if (running)
         thread_.join();
     // Jobs still queued are destroyed unrun with the deque.
 }
 
 std::size_t job_thread::post(job j)
 {
-    std::size_t count;
-    bool was_empty;
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        was_empty = queue_.empty();
-        queue_.push_back(std::move(j));
-        count = queue_.size();
+    std::lock_guard<std::mutex> g(lock_);
+    queue_.push_back(std::move(j));
+    if (!running_ && !stop_) {
+        running_ = true;
+        ++working;
+        thread_ = std::thread([this] { run(); });
     }
-    if (was_empty)
-        work_.notify_one();
-    return count;
+    return queue_.size();
+}
+
+bool job_thread::on_this_thread() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return std::this_thread::get_id() == thread_.get_id();
 }
 
 std::size_t job_thread::pending() const
@@ -98,17 +109,33 @@ void lower_own_priority()
 #endif
 }
 
+// After a batch over thousands of units the allocator holds their transient
+// buffers as free pages between the units' lasting data; glibc keeps those
+// resident until asked, so the last worker out asks.
+void return_free_pages()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
+
 } // namespace
 
 void job_thread::run()
 {
     lower_own_priority();
-    std::unique_lock<std::mutex> g(lock_);
-    while (!stop_) {
-        if (queue_.empty()) {
-            work_.wait(g, [&] { return stop_ || !queue_.empty(); });
-            continue;
-        }
+    {
+        std::unique_lock<std::mutex> g(lock_);
+        take_jobs(g);
+    }
+    // Nothing of this object is touched from here on: it may be gone.
+    if (--working == 0)
+        return_free_pages();
+}
+
+void job_thread::take_jobs(std::unique_lock<std::mutex>& g)
+{
+    while (!stop_ && !queue_.empty()) {
         // The job stays queued (and counted) until it has returned.
         job current = queue_.front();
         g.unlock();
@@ -130,6 +157,11 @@ void job_thread::run()
             g.lock();
         }
     }
+    // Detached, its stack goes back as soon as it returns; when we are being
+    // destroyed the destructor joins instead.
+    if (!stop_)
+        thread_.detach();
+    running_ = false;
 }
 
 } // namespace talvor

@@ -2,7 +2,8 @@
 // talvorctl and prints, per fleet size and per form of the password prompt
 // (answered at once, or after 300 ms as a person types): wall time, the
 // core's and the simulator's CPU time apart (each in a process of its own),
-// password prompts, peak memory and memory per unit beyond the first.
+// password prompts, peak memory and memory per unit beyond the first, at
+// the peak and as held once the refresh has settled.
 //
 //   refresh_bench [ROUNDS]       median of ROUNDS rounds (default 3)
 //   BENCH_UNITS=256,1024         fleet sizes besides the single unit (up to 8192)
@@ -67,6 +68,7 @@ struct figures {
     double core_cpu = 0;
     double sim_cpu = 0;
     long peak_kib = 0;
+    long held_kib = 0; // resident once the refresh has settled
     int prompts = 0;
     int ok = 0;
     int failed = 0;
@@ -90,6 +92,10 @@ figures refresh(int count, int typing_ms)
     f.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     f.core_cpu = bench::cpu_seconds_self() - cpu0;
     f.peak_kib = bench::status_kib("VmHWM");
+    // What the listed units keep: the last worker hands its free pages back
+    // as it leaves, just after the manager turns idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    f.held_kib = bench::status_kib("VmRSS");
     f.prompts = ui.password_prompts;
     f.failed = static_cast<int>(report.failures());
     f.ok = static_cast<int>(report.finished()) - f.failed;
@@ -112,19 +118,20 @@ struct row {
     figures med() const
     {
         std::vector<double> wall, core, simc;
-        std::vector<long> peak;
+        std::vector<long> peak, held;
         std::vector<int> prompts, ok, failed;
         for (const auto& f : rounds) {
             wall.push_back(f.wall);
             core.push_back(f.core_cpu);
             simc.push_back(f.sim_cpu);
             peak.push_back(f.peak_kib);
+            held.push_back(f.held_kib);
             prompts.push_back(f.prompts);
             ok.push_back(f.ok);
             failed.push_back(f.failed);
         }
-        return {bench::median(wall), bench::median(core), bench::median(simc), bench::median(peak),
-                bench::median(prompts), bench::median(ok), bench::median(failed)};
+        return {bench::median(wall),    bench::median(core), bench::median(simc),  bench::median(peak),
+                bench::median(held),    bench::median(prompts), bench::median(ok), bench::median(failed)};
     }
 };
 
@@ -149,7 +156,7 @@ void series(const std::string& kind, const std::vector<int>& sizes, const std::v
 
     const char* what = kind == "mixed" ? "half HTTP, half WebSocket" : kind == "wss" ? "WebSocket only" : "HTTP only";
     std::printf("\n%s fleet (%s), median of %d rounds\n", kind.c_str(), what, rounds);
-    std::printf("form           units   wall s  core cpu s  sim cpu s  prompts   ok  failed  peak MiB  KiB/unit\n");
+    std::printf("form           units   wall s  core cpu s  sim cpu s  prompts   ok  failed  peak MiB  KiB/unit  held KiB/unit\n");
     for (int typing : forms) {
         const figures* one = nullptr;
         figures single;
@@ -163,8 +170,11 @@ void series(const std::string& kind, const std::vector<int>& sizes, const std::v
             }
             const double per_unit =
                 one && row.units > 1 ? static_cast<double>(m.peak_kib - one->peak_kib) / (row.units - 1) : 0.0;
-            std::printf("%s %6d %8.3f %11.3f %10.3f %8d %4d %7d %9.1f %9.1f\n", form_name(typing), row.units, m.wall,
-                        m.core_cpu, m.sim_cpu, m.prompts, m.ok, m.failed, m.peak_kib / 1024.0, per_unit);
+            const double held_per_unit =
+                one && row.units > 1 ? static_cast<double>(m.held_kib - one->held_kib) / (row.units - 1) : 0.0;
+            std::printf("%s %6d %8.3f %11.3f %10.3f %8d %4d %7d %9.1f %9.1f %14.1f\n", form_name(typing), row.units,
+                        m.wall, m.core_cpu, m.sim_cpu, m.prompts, m.ok, m.failed, m.peak_kib / 1024.0, per_unit,
+                        held_per_unit);
         }
     }
     if (sizes.size() >= 3) {

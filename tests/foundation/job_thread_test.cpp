@@ -31,6 +31,26 @@ TEST(JobThread, RunsJobsInOrderAndWakesWhenIdle)
         EXPECT_EQ(order[i], i);
 }
 
+TEST(JobThread, EachBurstOfJobsRunsOnAThreadThatLeavesWhenIdle)
+{
+    job_thread t;
+    std::atomic<int> ran{0};
+    std::atomic<int> inside{0};
+    // Posting while the last burst's thread is still on its way out must
+    // neither lose the job nor run two threads at once.
+    for (int i = 0; i < 200; ++i) {
+        t.post([&] {
+            EXPECT_EQ(++inside, 1);
+            EXPECT_TRUE(t.on_this_thread());
+            ++ran;
+            --inside;
+        });
+        EXPECT_EQ(t.wait_idle(), 0);
+    }
+    EXPECT_EQ(ran.load(), 200);
+    EXPECT_FALSE(t.on_this_thread());
+}
+
 TEST(JobThread, AJobCountsUntilItHasReturned)
 {
     job_thread t;
