@@ -88,6 +88,21 @@ double thread_queued_ms()
     return static_cast<double>(waiting) / 1e6;
 }
 
+// Time the hypervisor gave the machine's virtual processors to others,
+// summed over them (the scheduler cannot see it: a thread it counts as
+// running makes no progress). 0 where the machine keeps no such account.
+double machine_stolen_ms()
+{
+    std::ifstream in("/proc/stat");
+    std::string cpu;
+    unsigned long long field[8] = {};
+    in >> cpu;
+    for (auto& f : field)
+        in >> f;
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    return hz > 0 ? static_cast<double>(field[7]) * 1000.0 / static_cast<double>(hz) : 0.0;
+}
+
 // Page faults of the calling thread that had to wait for the disk.
 long thread_major_faults()
 {
@@ -110,7 +125,7 @@ struct gaps {
     double window_cpu_ms = 0; // the window thread's own work, timer included
     // Within the longest gap, the window thread's CPU and the time it was
     // ready but found no free core; the rest it slept (a lock, the disk).
-    double longest_gap_cpu_ms = 0, longest_gap_queued_ms = 0;
+    double longest_gap_cpu_ms = 0, longest_gap_queued_ms = 0, longest_gap_stolen_ms = 0;
     long longest_gap_disk_faults = 0;
     double longest_gap_end_s = 0; // from the start
     std::size_t shown = 0;
@@ -127,12 +142,14 @@ public:
             const qint64 now = clock_.nsecsElapsed();
             const double cpu = thread_cpu_ms(), queued = thread_queued_ms();
             const long faults = thread_major_faults();
+            const double stolen = machine_stolen_ms();
             const double gap = static_cast<double>(now - last_) / 1e6;
             if (gap > longest_) {
                 longest_ = gap;
                 g_.longest_gap_cpu_ms = cpu - last_cpu_;
                 g_.longest_gap_queued_ms = queued - last_queued_;
                 g_.longest_gap_disk_faults = faults - last_faults_;
+                g_.longest_gap_stolen_ms = stolen - last_stolen_;
                 g_.longest_gap_end_s = static_cast<double>(now) / 1e9;
             }
             g_.ms.push_back(gap);
@@ -140,12 +157,14 @@ public:
             last_cpu_ = cpu;
             last_queued_ = queued;
             last_faults_ = faults;
+            last_stolen_ = stolen;
         });
         clock_.start();
         tick_.start();
         cpu0_ = last_cpu_ = thread_cpu_ms();
         last_queued_ = thread_queued_ms();
         last_faults_ = thread_major_faults();
+        last_stolen_ = machine_stolen_ms();
     }
     qint64 elapsed_ms() const { return clock_.elapsed(); }
     gaps stop(CMainDialog& window)
@@ -163,7 +182,7 @@ private:
     QElapsedTimer clock_;
     qint64 last_ = 0; // the first gap counts from the start
     QTimer tick_;
-    double cpu0_ = 0, last_cpu_ = 0, last_queued_ = 0, longest_ = 0;
+    double cpu0_ = 0, last_cpu_ = 0, last_queued_ = 0, last_stolen_ = 0, longest_ = 0;
     long last_faults_ = 0;
 };
 
@@ -202,10 +221,10 @@ void report(const char* what, const gaps& g)
         for (int i = 0; i < 4; ++i)
             over[i] += x > (i == 0 ? 15 : i == 1 ? 25 : i == 2 ? 50 : 100) ? 1 : 0;
     std::printf("%-13s %5.2f s, %3zu units shown, window thread cpu %4.0f ms, %4zu gaps: median %4.1f  p90 %5.1f"
-                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core, %ld faults from disk, ending at %.2f s); over 15/25/50/100 ms: %d/%d/%d/%d\n",
+                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core, %.0f stolen by the hypervisor, %ld faults from disk, ending at %.2f s); over 15/25/50/100 ms: %d/%d/%d/%d\n",
                 what, g.seconds, g.shown, g.window_cpu_ms, v.size(), at(0.5), at(0.9), at(0.99),
                 v.empty() ? 0.0 : v.back(), g.longest_gap_cpu_ms, g.longest_gap_queued_ms,
-                g.longest_gap_disk_faults, g.longest_gap_end_s, over[0], over[1], over[2], over[3]);
+                g.longest_gap_stolen_ms, g.longest_gap_disk_faults, g.longest_gap_end_s, over[0], over[1], over[2], over[3]);
 }
 
 // Checks the first unit listed, then times Select Class: every unit of its
