@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <set>
 
 #include "transport/json_writer.h"
 #include "cli/run_report.h"
@@ -310,6 +311,20 @@ std::string report_lines(batch_context& ctx, const batch_command& cmd, const run
     return lines;
 }
 
+// A selected unit the command passed over (it did not offer what the
+// command needs, as last read, say a failed read of its categories) still
+// gets a row: a script that listed it must not take silence for success,
+// and the retry list gives it another reading.
+void add_units_left_out(batch_context& ctx, std::vector<result_row>& rows)
+{
+    std::set<const CHubDevice*> reported;
+    for (const batch_outcome& o : ctx.outcomes())
+        reported.insert(o.unit);
+    for (const auto& u : ctx.manager.group().units())
+        if (u->selected && !reported.count(u.get()))
+            rows.push_back({u->address_string(), u->label, "failed", "not offered by the unit", {}, {}, {}});
+}
+
 } // namespace
 
 int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, const run_report& refresh,
@@ -340,6 +355,8 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                 rows.push_back(std::move(r));
             }
         nothing_sent = ctx.outcomes().empty();
+        if (!nothing_sent)
+            add_units_left_out(ctx, rows);
     }
     for (const auto& f : refresh.failed_units())
         rows.push_back({f.address, f.label, "failed", f.error, {}, {}, {}});

@@ -26,6 +26,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -427,6 +428,18 @@ int main(int argc, char** argv)
                     if (rep.result != "ok")
                         failed.insert(address);
                 }
+                // Every listed unit must have a result: one left out would
+                // read as done.
+                if (!results.empty()) {
+                    std::istringstream listed(slurp(work / targets));
+                    for (std::string line; std::getline(listed, line);) {
+                        const std::string address = line.substr(0, line.find_first_of(" \t#"));
+                        if (!address.empty() && !results.count(address)) {
+                            ++v.wrong;
+                            v.notes.push_back(address + " " + cmd.name + " listed, but no result");
+                        }
+                    }
+                }
                 total.ok += v.ok; // retries run on the failed units only
                 total.wrong += v.wrong;
                 total.held += v.held;
@@ -438,8 +451,11 @@ int main(int argc, char** argv)
                     transient += !truly_failing(*by_address[a], cmd.name);
                 if (transient == 0 && retries_to_clear < 0)
                     retries_to_clear = tries - 1;
-                // Retry while the failures shrink.
-                if (failed.empty() || failed.size() >= before || results.empty() || tries > 8)
+                // Retry while the failures shrink, and while a transient one
+                // is left within its 3 retries: a unit can meet a random
+                // fault on two tries in a row.
+                const bool shrank = failed.size() < before;
+                if (failed.empty() || results.empty() || tries > 8 || (!shrank && (transient == 0 || tries >= 4)))
                     break;
                 before = failed.size();
                 fs::copy_file(work / "retry.txt", work / "retry-in.txt", fs::copy_options::overwrite_existing);

@@ -159,6 +159,25 @@ TEST_F(TalvorctlRun, UploadConfigSendsTheChosenCategoriesOnly)
     EXPECT_EQ(actions(*fleet_, "c", 0).size(), 2u);
 }
 
+TEST_F(TalvorctlRun, AUnitTheCommandPassesOverStillGetsAFailedRowAndARetry)
+{
+    // The second unit's categories cannot be read, so it offers no
+    // configuration; silence about it would read as success.
+    const std::string cats = R"(, "config_cats": {"cats": [{"Network": 1}], "version": 7})";
+    start(admin_unit("c", "http", "127.8.12.2", cap_config, cats) + "," +
+          admin_unit("n", "http", "127.8.12.3", cap_config, cats + R"(, "faults": {"fail": {"config_cats.action": 500}})"));
+    std::ofstream(dir_ / "site.cfg") << R"({"version": 7, "net": {"dhcp": 1}})";
+    const run_result r =
+        run(common + "upload-config site.cfg --all-categories --retry-list retry.txt 127.8.12.2 127.8.12.3");
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.out.find("ok: 127.8.12.2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("failed: 127.8.12.3 (SER-n [127.8.12.3]): not offered by the unit"), std::string::npos) << r.out;
+    const std::string retry = slurp(dir_ / "retry.txt");
+    EXPECT_NE(retry.find("127.8.12.3"), std::string::npos) << retry;
+    EXPECT_EQ(retry.find("127.8.12.2"), std::string::npos) << retry;
+    EXPECT_TRUE(actions(*fleet_, "n", 0).empty());
+}
+
 TEST_F(TalvorctlRun, DownloadConfigIntoAFolderNamesEachFileAfterItsUnit)
 {
     start(admin_unit("d1", "http", "127.8.13.1", cap_config, R"(, "config_file_text": "{\"version\": 7, \"u\": 1}")") +
