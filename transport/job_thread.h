@@ -2,7 +2,7 @@
 // One worker thread with a first-in first-out queue of jobs. A job counts as
 // pending until it has returned. The thread exists only while jobs are
 // pending: a listed unit that waits for its next command holds no stack, no
-// allocator caches and no TLS library state of a thread (about half of an
+// allocator caches and no TLS library state of a thread (a third of an
 // idle WebSocket unit's memory at thousands of units), and the next post
 // starts a new one.
 //
