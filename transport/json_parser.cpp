@@ -21,11 +21,14 @@ namespace {
 
 // Every container is one token, and every other value follows a bracket,
 // comma or colon or opens the text, so this bounds a well-formed text's
-// tokens (counting inside strings only overshoots). Reserving that instead
-// of a fixed floor keeps a thousand units' small replies from each taking
-// 128 KiB of the allocator at once; odd non-strict texts just grow.
+// tokens (counting inside strings only overshoots). For the small replies
+// of a thousand units at once that is far less than a fixed floor; a large
+// reply takes one token per two characters, which untouched pages make
+// cheap and which spares it the counting pass. Odd non-strict texts grow.
 std::size_t token_bound(std::string_view text)
 {
+    if (text.size() >= 64 * 1024)
+        return text.size() / 2 + 1;
     std::size_t containers = 0, separators = 0;
     for (const char c : text) {
         containers += c == '{' || c == '[';
