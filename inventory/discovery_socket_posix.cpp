@@ -1,4 +1,5 @@
 #include "inventory/discovery_socket.h"
+#include "inventory/mapped_address.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,17 +17,6 @@
 namespace talvor::discovery_net {
 
 namespace {
-
-sockaddr_in6 mapped(std::uint32_t ipv4_network_order, std::uint16_t port)
-{
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    a.sin6_addr.s6_addr[10] = 0xFF;
-    a.sin6_addr.s6_addr[11] = 0xFF;
-    std::memcpy(&a.sin6_addr.s6_addr[12], &ipv4_network_order, 4);
-    return a;
-}
 
 bool usable(const ifaddrs& row)
 {

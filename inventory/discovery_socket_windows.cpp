@@ -1,4 +1,5 @@
 #include "inventory/discovery_socket.h"
+#include "inventory/mapped_address.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -13,17 +14,6 @@ namespace talvor::discovery_net {
 namespace {
 
 SOCKET handle(int s) { return static_cast<SOCKET>(s); }
-
-sockaddr_in6 mapped(std::uint32_t ipv4_network_order, std::uint16_t port)
-{
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(port);
-    a.sin6_addr.s6_addr[10] = 0xFF;
-    a.sin6_addr.s6_addr[11] = 0xFF;
-    std::memcpy(&a.sin6_addr.s6_addr[12], &ipv4_network_order, 4);
-    return a;
-}
 
 // Winsock is started once for the process; it stays up until the end.
 bool winsock_started()

@@ -1,6 +1,5 @@
 #include "transport/socket_calls.h"
 
-#include <arpa/inet.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -43,19 +42,6 @@ void socket_cork(os_socket s, bool on)
 {
     const int value = on ? 1 : 0;
     ::setsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_CORK, &value, sizeof value);
-}
-
-std::string ipv6_address_text(const ip_address& address)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET6, address.data(), text, sizeof text))
-        return {};
-    return text;
-}
-
-bool ipv6_address_from_text(const char* text, ip_address& out)
-{
-    return ::inet_pton(AF_INET6, text, out.data()) == 1;
 }
 
 } // namespace talvor

@@ -49,17 +49,4 @@ std::size_t socket_unsent(os_socket) { return 0; }
 // Winsock has no corking; Nagle's algorithm already joins small pieces.
 void socket_cork(os_socket, bool) {}
 
-std::string ipv6_address_text(const ip_address& address)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET6, address.data(), text, sizeof text))
-        return {};
-    return text;
-}
-
-bool ipv6_address_from_text(const char* text, ip_address& out)
-{
-    return ::inet_pton(AF_INET6, text, out.data()) == 1;
-}
-
 } // namespace talvor
