@@ -3,12 +3,13 @@
 #include <mutex>
 
 #include "inventory/unit_group.h"
+#include "transport/thread_slots.h"
 
 namespace talvor {
 
 CHubDevice::CHubDevice(unit_group& owner, const unit_address& where)
     : label(address_text(where.address)), mac(where.mac), address(where.address), group(&owner),
-      worker(std::make_unique<job_thread>())
+      worker(std::make_unique<job_thread>(&thread_slots::units()))
 {
 }
 

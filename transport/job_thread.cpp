@@ -1,5 +1,7 @@
 #include "transport/job_thread.h"
 
+#include "transport/thread_slots.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -22,34 +24,68 @@ namespace {
 std::atomic<int> working{0};
 } // namespace
 
-job_thread::job_thread() = default;
+job_thread::job_thread(thread_slots* slots) : slots_(slots) {}
 
 job_thread::~job_thread()
 {
-    bool running;
     {
         std::lock_guard<std::mutex> g(lock_);
         stop_ = true;
-        running = running_;
+    }
+    // From here no thread starts for us, not even one whose slot has come.
+    if (slots_)
+        slots_->withdraw(this);
+    bool joinable;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        joinable = thread_.joinable();
     }
     // No forced termination exists here: a running job is waited for. The
     // owner cancels the unit's network waits first so this returns promptly.
-    // A thread that left on its own was detached and no longer touches us.
-    if (running)
+    // A thread that left on its own was detached and no longer touches us;
+    // one that is still running sees stop_ and will not detach.
+    if (joinable)
         thread_.join();
     // Jobs still queued are destroyed unrun with the deque.
 }
 
 std::size_t job_thread::post(job j)
 {
-    std::lock_guard<std::mutex> g(lock_);
-    queue_.push_back(std::move(j));
-    if (!running_ && !stop_) {
-        running_ = true;
-        ++working;
-        thread_ = std::thread([this] { run(); });
+    std::size_t pending;
+    bool start_thread = false;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        queue_.push_back(std::move(j));
+        pending = queue_.size();
+        if (!running_ && !stop_) {
+            running_ = true;
+            start_thread = true;
+        }
     }
-    return queue_.size();
+    // Outside our lock: the slots take theirs first, then ours in launch().
+    if (start_thread)
+        start();
+    return pending;
+}
+
+void job_thread::start()
+{
+    if (slots_)
+        slots_->ask(this, [this](std::uint64_t ticket) { return launch(ticket); });
+    else
+        launch(0);
+}
+
+bool job_thread::launch(std::uint64_t ticket)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    if (stop_) {
+        running_ = false;
+        return false;
+    }
+    ++working;
+    thread_ = std::thread([this, ticket] { run(ticket); });
+    return true;
 }
 
 bool job_thread::on_this_thread() const
@@ -121,14 +157,17 @@ void return_free_pages()
 
 } // namespace
 
-void job_thread::run()
+void job_thread::run(std::uint64_t ticket)
 {
     lower_own_priority();
+    thread_slots* const slots = slots_;
     {
         std::unique_lock<std::mutex> g(lock_);
         take_jobs(g);
     }
     // Nothing of this object is touched from here on: it may be gone.
+    if (slots)
+        slots->leave(ticket);
     if (--working == 0)
         return_free_pages();
 }

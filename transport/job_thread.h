@@ -6,11 +6,16 @@
 // idle WebSocket unit's memory at thousands of units), and the next post
 // starts a new one.
 //
+// A unit's worker shares thread_slots with the other units': its thread
+// starts once a slot is free, and its jobs wait, counted as pending, until
+// then.
+//
 // Destroying a job_thread waits for the running job to return: there is no
 // forced termination. A caller must first cut the job's network waits short
 // (the unit's cancel), or the destructor waits as long as the job blocks.
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <deque>
 #include <mutex>
@@ -19,11 +24,14 @@
 
 namespace talvor {
 
+class thread_slots;
+
 class job_thread {
 public:
     using job = std::function<void()>;
 
-    job_thread();
+    // Without slots, its thread starts as soon as a job is posted.
+    explicit job_thread(thread_slots* slots = nullptr);
     ~job_thread();
     job_thread(const job_thread&) = delete;
     job_thread& operator=(const job_thread&) = delete;
@@ -42,16 +50,20 @@ public:
     bool on_this_thread() const;
 
 private:
-    void run();
+    void start();
+    // Under the slots' lock when there are slots: false once stopping.
+    bool launch(std::uint64_t ticket);
+    void run(std::uint64_t ticket);
     void take_jobs(std::unique_lock<std::mutex>& g);
 
+    thread_slots* const slots_;
     mutable std::mutex lock_;
     std::condition_variable idle_;
     std::deque<job> queue_;
     std::vector<job> after_current_; // for the job at the front
     std::size_t idle_generation_ = 0; // bumped each time the queue empties
     bool stop_ = false;
-    bool running_ = false; // a thread is in run() and will take queued jobs
+    bool running_ = false; // a thread is in run(), or asked for, and will take queued jobs
     std::thread thread_;
 };
 

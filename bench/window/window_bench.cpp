@@ -21,10 +21,15 @@
 #include <QTimer>
 #include <QTreeWidgetItem>
 
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <map>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,6 +124,82 @@ double thread_cpu_ms()
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
+// While the window's thread is late (its timer 25 ms overdue), samples
+// every millisecond what the kernel says it is doing: its state and, when
+// it sleeps, the system call it sleeps in. The tally of the longest gap
+// tells a wait for a lock (futex) from one in the event loop (poll).
+class late_sampler {
+public:
+    late_sampler() : ui_(static_cast<long>(::gettid())),
+          thread_([this] { run(); })
+    {
+    }
+    // The window's timer has fired.
+    void tick() { last_ = now_ns(); }
+    ~late_sampler()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    // The samples taken since the last call, as "what×count" words.
+    std::string take()
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        std::string out;
+        for (const auto& [what, n] : tally_)
+            out += (out.empty() ? "" : " ") + what + "x" + std::to_string(n);
+        tally_.clear();
+        return out.empty() ? "none" : out;
+    }
+
+private:
+    static long long now_ns()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    std::string sample() const
+    {
+        const std::string task = "/proc/self/task/" + std::to_string(ui_);
+        std::ifstream stat(task + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        const char state = close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '?';
+        if (state == 'R')
+            return "running";
+        std::ifstream sc(task + "/syscall");
+        long nr = -1;
+        sc >> nr;
+        switch (nr) {
+        case SYS_futex: return "futex";
+        case SYS_poll: return "poll";
+        case SYS_ppoll: return "ppoll";
+        case SYS_write: return "write";
+        case SYS_read: return "read";
+        default: return std::string(1, state) + std::to_string(nr);
+        }
+    }
+    void run()
+    {
+        while (!stop_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (now_ns() - last_.load() < 25'000'000)
+                continue;
+            const std::string what = sample();
+            std::lock_guard<std::mutex> g(lock_);
+            ++tally_[what];
+        }
+    }
+
+    std::atomic<long long> last_{now_ns()};
+    const long ui_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::map<std::string, int> tally_;
+    std::thread thread_;
+};
+
 struct gaps {
     std::vector<double> ms;
     double seconds = 0;
@@ -127,6 +208,7 @@ struct gaps {
     // ready but found no free core; the rest it slept (a lock, the disk).
     double longest_gap_cpu_ms = 0, longest_gap_queued_ms = 0, longest_gap_stolen_ms = 0;
     long longest_gap_disk_faults = 0;
+    std::string longest_gap_samples; // late_sampler's tally within it
     double longest_gap_end_s = 0; // from the start
     std::size_t shown = 0;
 };
@@ -144,7 +226,10 @@ public:
             const long faults = thread_major_faults();
             const double stolen = machine_stolen_ms();
             const double gap = static_cast<double>(now - last_) / 1e6;
+            sampler_.tick();
+            const std::string samples = sampler_.take();
             if (gap > longest_) {
+                g_.longest_gap_samples = samples;
                 longest_ = gap;
                 g_.longest_gap_cpu_ms = cpu - last_cpu_;
                 g_.longest_gap_queued_ms = queued - last_queued_;
@@ -181,6 +266,7 @@ private:
     gaps g_;
     QElapsedTimer clock_;
     qint64 last_ = 0; // the first gap counts from the start
+    late_sampler sampler_;
     QTimer tick_;
     double cpu0_ = 0, last_cpu_ = 0, last_queued_ = 0, last_stolen_ = 0, longest_ = 0;
     long last_faults_ = 0;
@@ -221,10 +307,10 @@ void report(const char* what, const gaps& g)
         for (int i = 0; i < 4; ++i)
             over[i] += x > (i == 0 ? 15 : i == 1 ? 25 : i == 2 ? 50 : 100) ? 1 : 0;
     std::printf("%-13s %5.2f s, %3zu units shown, window thread cpu %4.0f ms, %4zu gaps: median %4.1f  p90 %5.1f"
-                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core, %.0f stolen by the hypervisor, %ld faults from disk, ending at %.2f s); over 15/25/50/100 ms: %d/%d/%d/%d\n",
+                "  p99 %5.1f  max %5.1f ms (%.1f working, %.1f waiting for a core, %.0f stolen by the hypervisor, %ld faults from disk, late: %s, ending at %.2f s); over 15/25/50/100 ms: %d/%d/%d/%d\n",
                 what, g.seconds, g.shown, g.window_cpu_ms, v.size(), at(0.5), at(0.9), at(0.99),
                 v.empty() ? 0.0 : v.back(), g.longest_gap_cpu_ms, g.longest_gap_queued_ms,
-                g.longest_gap_stolen_ms, g.longest_gap_disk_faults, g.longest_gap_end_s, over[0], over[1], over[2], over[3]);
+                g.longest_gap_stolen_ms, g.longest_gap_disk_faults, g.longest_gap_samples.c_str(), g.longest_gap_end_s, over[0], over[1], over[2], over[3]);
 }
 
 // Checks the first unit listed, then times Select Class: every unit of its
