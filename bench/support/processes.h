@@ -20,8 +20,9 @@ namespace talvor::bench {
 
 class sim_process {
 public:
-    // Serves the fleet from a child process until stop().
-    sim_process(const std::string& fleet_json, const std::filesystem::path& work)
+    // Serves the fleet from a child process until stop(), `niceness` below
+    // the caller's priority.
+    sim_process(const std::string& fleet_json, const std::filesystem::path& work, int niceness = 0)
     {
         int ready[2], control[2];
         if (pipe(ready) != 0 || pipe(control) != 0)
@@ -31,6 +32,8 @@ public:
             close(ready[0]);
             close(control[1]);
             int code = 0;
+            if (niceness != 0 && nice(niceness) == -1)
+                std::perror("nice");
             try {
                 sim::fleet_server fleet(fleet_json, work);
                 const char c = 'r';
