@@ -2,7 +2,7 @@
 // How many units' worker threads may start work at once. A refresh of
 // thousands of units used to start all their threads together: each held
 // its stack, thread state and TLS library state until its unit had
-// answered, a third more than what a listed unit keeps. A slot is taken
+// answered, about 30 KiB above what a listed unit keeps. A slot is taken
 // when a worker's thread starts and given back when it leaves, or once the
 // thread has worked longer than `young_for`: a unit that waits out a long
 // time-out (one that is down) then no longer holds back the others, and no
