@@ -25,9 +25,14 @@ thread_slots& thread_slots::units()
     return *slots;
 }
 
+bool thread_slots::grown_old(clock::time_point started, clock::time_point now) const
+{
+    return now - started >= young_for_;
+}
+
 void thread_slots::forget_old(clock::time_point now)
 {
-    while (!young_.empty() && now - young_.begin()->second >= young_for_)
+    while (!young_.empty() && grown_old(young_.begin()->second, now))
         young_.erase(young_.begin());
 }
 
@@ -77,9 +82,8 @@ std::size_t thread_slots::taken() const
 {
     std::lock_guard<std::mutex> g(lock_);
     const auto now = clock::now();
-    return static_cast<std::size_t>(std::count_if(young_.begin(), young_.end(), [&](const auto& y) {
-        return now - y.second < young_for_;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(young_.begin(), young_.end(), [&](const auto& y) { return !grown_old(y.second, now); }));
 }
 
 std::size_t thread_slots::waiting() const

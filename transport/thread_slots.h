@@ -59,6 +59,7 @@ private:
     // Under lock_: forgets threads grown old, then starts waiters while
     // slots are free.
     void admit();
+    bool grown_old(clock::time_point started, clock::time_point now) const;
     void forget_old(clock::time_point now);
     void keep();
 

@@ -29,13 +29,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <map>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/support/figures.h"
@@ -131,20 +131,17 @@ double thread_cpu_ms()
 // tells a wait for a lock (futex) from one in the event loop (poll).
 class late_sampler {
 public:
-    late_sampler() : ui_(static_cast<long>(::gettid())),
-          thread_([this] { run(); })
-    {
-    }
-    // The window's timer has fired.
-    void tick() { last_ = now_ns(); }
+    late_sampler() : ui_(static_cast<long>(::gettid())), thread_([this] { run(); }) {}
     ~late_sampler()
     {
         stop_ = true;
         thread_.join();
     }
-    // The samples taken since the last call, as "what×count" words.
-    std::string take()
+    // The window's timer has fired: the samples taken since it last did,
+    // as "what×count" words.
+    std::string fired()
     {
+        last_ = now_ns();
         std::lock_guard<std::mutex> g(lock_);
         std::string out;
         for (const auto& [what, n] : tally_)
@@ -227,8 +224,7 @@ public:
             const long faults = thread_major_faults();
             const double stolen = machine_stolen_ms();
             const double gap = static_cast<double>(now - last_) / 1e6;
-            sampler_.tick();
-            const std::string samples = sampler_.take();
+            const std::string samples = sampler_.fired();
             if (gap > longest_) {
                 g_.longest_gap_samples = samples;
                 longest_ = gap;

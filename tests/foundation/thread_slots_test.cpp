@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -37,7 +35,7 @@ TEST(ThreadSlots, WorkersBeyondTheSlotsWaitTheirTurnInOrderAndAWithdrawnOneNever
     thread_slots slots(1, std::chrono::milliseconds(60000));
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
-    std::array<held_job, 2> held;
+    held_job first;
     std::mutex m;
     std::vector<int> order;
     std::vector<std::unique_ptr<job_thread>> workers;
@@ -50,12 +48,12 @@ TEST(ThreadSlots, WorkersBeyondTheSlotsWaitTheirTurnInOrderAndAWithdrawnOneNever
                 order.push_back(i);
             }
             if (i == 0) {
-                held[0].started.set_value();
+                first.started.set_value();
                 released.wait();
             }
         });
 
-    ASSERT_TRUE(within(held[0].start_seen(), 5s));
+    ASSERT_TRUE(within(first.start_seen(), 5s));
     EXPECT_EQ(slots.taken(), 1u);
     EXPECT_EQ(slots.waiting(), 4u);
     EXPECT_EQ(workers[2]->pending(), 1u); // waiting, still counted
