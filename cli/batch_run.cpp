@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "transport/json_writer.h"
@@ -13,7 +14,9 @@
 #include "operations/batch_report.h"
 #include "operations/commands.h"
 #include "operations/firmware_verify.h"
+#include "transport/file_bytes.h"
 #include "transport/path_text.h"
+#include "inventory/password_text.h"
 
 namespace talvor::cli {
 
@@ -58,10 +61,12 @@ int open_unit(batch_context&, CHubDevice& unit, const options& o, std::string& d
 
 int trust_unit(batch_context& ctx, CHubDevice& unit, const options&, std::string& detail)
 {
-    if (trust_unit_certificate(ctx, unit) == 0)
-        return 0;
-    detail = "Certificate Import Failed";
-    return -1;
+    // Trusting mends "untrusted" alone: what still fails is said, and a
+    // unit the checks still refuse is not done.
+    const int r = trust_unit_certificate(ctx, unit, &detail);
+    if (r == -1)
+        detail = "Certificate Import Failed";
+    return r == 0 || r == 2 ? 0 : -1;
 }
 
 } // namespace
@@ -70,8 +75,10 @@ const std::vector<batch_command>& batch_commands()
 {
     static const std::vector<batch_command> table = {
         {.name = "firmware",
+         .title = "Update Firmware",
          .operand = "FILE",
-         .takes_class = true,
+         .operand_kind = input_kind::firmware,
+         .taps = true,
          .flags = {{"--verify"}, {"--verify-timeout", "SECONDS"}},
          .summary = "update the firmware of the units (or of their TAPs of --class) from FILE",
          .notes = "                         --verify: wait for each unit to answer again (--verify-timeout,\n"
@@ -95,14 +102,24 @@ const std::vector<batch_command>& batch_commands()
              return {};
          }},
         {.name = "download-config",
+         .title = "Download Configuration",
          .flags = {{"--out", "FILE"}, {"--folder", "DIR"}},
          .summary = "save the configuration of one unit as --out FILE, or of any number into --folder DIR",
          .notes = "                         (named after the unit's serial, or its MAC)\n",
-         .run = [](batch_context& ctx, const options&) { return OnDownloadConfiguration(ctx); },
+         .run = [](batch_context& ctx, const options& o) {
+             // --folder names every unit's file by one rule, one unit or many.
+             if (const auto folder = o.value("--folder")) {
+                 const auto path = utf8_path(*folder);
+                 return OnDownloadConfiguration(ctx, &path);
+             }
+             return OnDownloadConfiguration(ctx);
+         },
          .asks = false,
          .check = [](const options& o) { return one_of(o, "--out", "--folder"); }},
         {.name = "upload-config",
+         .title = "Upload Configuration",
          .operand = "FILE",
+         .operand_kind = input_kind::configuration,
          .flags = {{"--category", "NAME", true}, {"--all-categories"}},
          .summary = "upload the configuration FILE, the categories of --category NAME (or all of them)",
          .notes = "                         --yes alone uploads every category all units offer\n",
@@ -112,14 +129,18 @@ const std::vector<batch_command>& batch_commands()
          },
          .check = [](const options& o) { return one_of(o, "--category", "--all-categories"); }},
         {.name = "upload-ct",
+         .title = "Upload CT Type Table",
          .operand = "FILE",
+         .operand_kind = input_kind::ct_table,
          .summary = "upload the CT type table FILE (.csv)",
          .run = [](batch_context& ctx, const options& o) {
              const auto path = operand_path(o);
              return OnUploadCtTypes(ctx, &path);
          }},
         {.name = "customize",
+         .title = "Upload Customization",
          .operand = "FILE",
+         .operand_kind = input_kind::customisation,
          .operand_or = "--remove",
          .flags = {{"--remove"}},
          .summary = "upload the customization FILE (.cst), or remove the customization",
@@ -130,7 +151,8 @@ const std::vector<batch_command>& batch_commands()
              return OnUploadCustomization(ctx, &path, 1);
          }},
         {.name = "restart",
-         .takes_class = true,
+         .title = "Restart Devices",
+         .taps = true,
          .flags = {{"--with-taps"}, {"--no-taps"}},
          .summary = "restart the units, with or without their TAPs (or the TAPs of --class)",
          .notes = "                         without either switch the question is asked; --yes alone: units only\n",
@@ -138,26 +160,34 @@ const std::vector<batch_command>& batch_commands()
          .check = [](const options& o) { return one_of(o, "--with-taps", "--no-taps"); },
          .preset = restart_taps_answer},
         {.name = "erase-sd",
+         .title = "Erase SD-Card",
          .summary = "erase the SD card of the units",
          .run = [](batch_context& ctx, const options&) { return OnEraseSdCard(ctx); }},
         {.name = "cert-upload",
+         .title = "Upload User Certificate",
          .operand = "FILE",
+         .operand_kind = input_kind::certificate,
          .summary = "upload the user TLS certificate FILE (.pem, .der)",
          .run = [](batch_context& ctx, const options& o) {
              const auto path = operand_path(o);
              return OnUploadCertificate(ctx, &path);
          }},
         {.name = "cert-key",
+         .title = "Upload User Certificate Key",
          .operand = "FILE",
+         .operand_kind = input_kind::private_key,
          .summary = "upload the private key FILE of the user TLS certificate",
          .run = [](batch_context& ctx, const options&) { return OnUploadCertificateKey(ctx); }},
         {.name = "cert-regenerate",
+         .title = "Regenerate Fallback Certificate",
          .summary = "generate a new self-signed fallback certificate on the units",
          .run = [](batch_context& ctx, const options&) { return OnRegenerateFallbackCertificate(ctx); }},
         {.name = "cert-erase",
+         .title = "Erase User Certificate & Key",
          .summary = "delete the user TLS certificate and key of the units",
          .run = [](batch_context& ctx, const options&) { return OnEraseCertificate(ctx); }},
         {.name = "set-password",
+         .title = "Change Password",
          .flags = {{"--new-password-file", "FILE"}},
          .summary = "change the administrator password of the units (typed twice, or --new-password-file FILE)",
          .notes = "                         the file's bytes are the password, one trailing newline dropped\n",
@@ -169,10 +199,12 @@ const std::vector<batch_command>& batch_commands()
              return {};
          }},
         {.name = "trust-cert",
+         .title = "Trust Certificate",
          .summary = "trust the certificate each unit presents (later TLS checks pass it)",
          .each = trust_unit,
          .asks = false},
         {.name = "open",
+         .title = "Open in browser",
          .flags = {{"--launch"}},
          .summary = "print the web address of each unit; --launch opens it with xdg-open",
          .each = open_unit,
@@ -197,18 +229,99 @@ const batch_command* find_batch_command(std::string_view name)
     return nullptr;
 }
 
+namespace {
+
+std::string lower(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool hub_class(int c) { return c == class_orvane_system || c == class_talvor_system; }
+
+// A product class present among the units, with its count and, for TAPs,
+// the TAP kinds it covers there and their counts.
+struct present_class {
+    int units = 0, taps = 0;
+    std::map<std::string, int> kinds;
+};
+
+std::map<int, present_class> classes_present(const unit_group& group)
+{
+    std::map<int, present_class> out;
+    for (const auto& u : group.units()) {
+        if (u->product_class != class_unknown)
+            ++out[u->product_class].units;
+        for (const auto& t : u->taps) {
+            if (t->product_class == class_unknown)
+                continue;
+            present_class& p = out[t->product_class];
+            ++p.taps;
+            ++p.kinds[std::string(tap_class_name(t->tap_class))];
+        }
+    }
+    return out;
+}
+
+std::string count_text(int n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); }
+
+std::string kinds_text(const present_class& p)
+{
+    std::string out;
+    for (const auto& [kind, n] : p.kinds)
+        out += (out.empty() ? "" : ", ") + kind + " (" + std::to_string(n) + ")";
+    return out;
+}
+
+} // namespace
+
 int class_by_name(std::string_view name)
 {
-    auto lower = [](std::string_view s) {
-        std::string out(s);
-        for (char& c : out)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return out;
-    };
+    const std::string wanted = lower(name);
     for (int c = class_multi_port_tap; c <= class_ambient_hub; ++c)
-        if (lower(product_class_name(c)) == lower(name))
+        if (lower(product_class_name(c)) == wanted)
             return c;
+    for (int t = tap_4_port; t <= tap_talvor_compact; ++t)
+        if (lower(tap_class_name(t)) == wanted)
+            return tap_product_class(t);
     return 0;
+}
+
+class_choice choose_class(const unit_group& group, std::string_view name, bool taps_allowed, std::string_view verb)
+{
+    class_choice choice;
+    const auto present = classes_present(group);
+    const int cls = class_by_name(name);
+    const auto found = present.find(cls);
+    std::string listed;
+    for (const auto& [c, p] : present) {
+        if (!taps_allowed && !hub_class(c))
+            continue;
+        listed += (listed.empty() ? "" : "; ") + std::string(product_class_name(c)) + " (" +
+                  (hub_class(c) ? count_text(p.units, "unit") : count_text(p.taps, "TAP") + ": " + kinds_text(p)) +
+                  ")";
+    }
+    if (listed.empty())
+        listed = "none";
+    if (cls == 0 || found == present.end() || (!taps_allowed && !hub_class(cls))) {
+        const std::string head = cls == 0                           ? "unknown class \"" + std::string(name) + "\""
+                                 : !taps_allowed && !hub_class(cls) ? std::string(verb) + " acts on units, not TAPs"
+                                                                    : "no unit or TAP of class \"" + std::string(name) +
+                                                                          "\" among the units";
+        choice.error = head + "; the classes present: " + listed;
+        return choice;
+    }
+    choice.product_class = cls;
+    if (!hub_class(cls)) {
+        const std::string product = std::string(product_class_name(cls));
+        choice.note = lower(name) == lower(product)
+                          ? "--class \"" + product + "\": "
+                          : "--class \"" + std::string(name) + "\" stands for the product class \"" + product + "\": ";
+        choice.note += count_text(found->second.taps, "TAP") + " of the kinds " + kinds_text(found->second);
+    }
+    return choice;
 }
 
 int select_class(unit_group& group, int cls, std::string& error)
@@ -230,38 +343,101 @@ int select_class(unit_group& group, int cls, std::string& error)
             return 0;
         }
     }
-    const bool hub = cls == class_orvane_system || cls == class_talvor_system;
-    int n = 0;
     for (const auto& u : group.units()) {
-        u->selected = hub && u->product_class == cls;
-        n += u->selected;
-        for (const auto& t : u->taps) {
-            t->selected = !hub && t->product_class == cls;
-            n += t->selected;
-        }
+        u->selected = 0;
+        for (const auto& t : u->taps)
+            t->selected = 0;
     }
+    int n = 0;
+    group.for_each_class_member(cls, [&](CHubDevice& unit, CTapDevice* tap) {
+        (tap ? tap->selected : unit.selected) = 1;
+        ++n;
+    });
     group.selected_class = n ? cls : class_unknown;
     if (n == 0)
-        error = "no " + std::string(hub ? "unit" : "TAP") + " of class \"" + std::string(product_class_name(cls)) +
-                "\" among the units";
+        error = "no " + std::string(hub_class(cls) ? "unit" : "TAP") + " of class \"" +
+                std::string(product_class_name(cls)) + "\" among the units";
     return n;
+}
+
+std::string check_command_files(const options& o)
+{
+    const batch_command& cmd = *o.batch;
+    auto named = [](const std::string& path, const std::string& why) {
+        return why.empty() ? std::string() : path + ": " + why;
+    };
+    if (o.operand && cmd.operand_kind) {
+        byte_vector bytes;
+        if (std::string why = input_file_problem(utf8_path(*o.operand), *cmd.operand_kind, bytes); !why.empty())
+            return named(*o.operand, why);
+    }
+    if (const auto out = o.value("--out"))
+        if (std::string why = output_file_problem(utf8_path(*out)); !why.empty())
+            return named(*out, why == "a folder, not a file" ? why + " (--folder DIR takes a folder)" : why);
+    if (const auto folder = o.value("--folder"))
+        if (std::string why = output_folder_problem(utf8_path(*folder)); !why.empty())
+            return named(*folder, why);
+    if (const auto file = o.value("--new-password-file")) {
+        byte_vector bytes;
+        if (std::string why = read_file_problem(utf8_path(*file), bytes); !why.empty())
+            return named(*file, why);
+        wipe(bytes);
+    }
+    for (const auto& written : {o.report_file, o.retry_list})
+        if (written)
+            if (std::string why = output_file_problem(utf8_path(*written)); !why.empty())
+                return named(*written, why);
+    return {};
 }
 
 namespace {
 
+// One unit's line in the results: what happened to it, in words a script
+// can key on (status) and a person can read (reason).
 struct result_row {
-    std::string address, label, result, error, url;
+    std::string address, label, serial;
+    std::string status;  // ok, failed, cancelled, skipped, duplicate
+    std::string reason;  // why, or what a success adds; empty for a plain ok
+    std::string url;     // open
+    std::string file;    // the file written for the unit
     std::string version_before, version_after;
+    bool retry = false;  // another run may do it: it goes to the retry list
+    bool undone = false; // something asked for was left undone
 };
 
-// The commands without a batch: each unit the targets name, at once.
-std::vector<result_row> run_each(const batch_command& cmd, batch_context& ctx, const options& opts)
+result_row row_of(const batch_outcome& o)
+{
+    result_row r;
+    r.address = o.unit ? o.unit->address_string() : o.address;
+    r.label = o.unit ? o.unit->label : o.label;
+    r.serial = o.serial;
+    r.status = outcome_status(o);
+    r.reason = o.result == job_running ? "did not report" : o.reason;
+    r.file = o.file.empty() ? std::string() : path_text(o.file);
+    r.version_before = o.version_before;
+    r.version_after = o.version_after;
+    r.undone = o.result != job_succeeded;
+    r.retry = r.undone && o.worth_retrying;
+    return r;
+}
+
+// The commands without a batch: each unit of the class (or every unit), at once.
+std::vector<result_row> run_each(const batch_command& cmd, batch_context& ctx, const options& opts, int cls)
 {
     std::vector<result_row> rows;
     for (const auto& u : ctx.manager.group().units()) {
+        if (cls && u->product_class != cls)
+            continue;
         std::string detail;
         const bool ok = cmd.each(ctx, *u, opts, detail) == 0;
-        rows.push_back({u->address_string(), u->label, ok ? "ok" : "failed", ok ? "" : detail, ok ? detail : "", {}, {}});
+        result_row r;
+        r.address = u->address_string();
+        r.label = u->label;
+        r.serial = u->serial;
+        r.status = ok ? "ok" : "failed";
+        (ok && cmd.each == open_unit ? r.url : r.reason) = detail;
+        r.undone = r.retry = !ok;
+        rows.push_back(std::move(r));
     }
     return rows;
 }
@@ -273,13 +449,13 @@ std::string versions_text(const result_row& r)
     return " (version " + r.version_before + (r.version_after.empty() ? "" : " -> " + r.version_after) + ")";
 }
 
-// The failed units as an address list: the same command runs on them alone
-// with --list.
+// The units another run may do, as an address list: the same command runs
+// on them alone with --list.
 std::string retry_list_text(const std::vector<result_row>& rows)
 {
     std::string text;
     for (const result_row& r : rows)
-        if (r.result != "ok")
+        if (r.retry)
             text += r.address + (r.label.empty() || r.label == r.address ? "" : "  # " + r.label) + "\n";
     return text;
 }
@@ -293,36 +469,119 @@ bool write_text_file(const std::string& path, const std::string& text)
     return std::fclose(f) == 0 && written;
 }
 
-// The report lines of the batch, the units the refresh dropped included.
+// The report lines of the batch, the units the refresh dropped included,
+// under the command's one name.
 std::string report_lines(batch_context& ctx, const batch_command& cmd, const run_report& refresh)
 {
     std::string lines = batch_report(ctx);
     batch_file file = ctx.file();
     if (file.command.empty())
-        file.command = cmd.name;
+        file.command = cmd.title;
     for (const auto& f : refresh.failed_units()) {
         batch_outcome o;
         o.result = job_failed;
+        o.cancelled = f.cancelled;
+        o.duplicate = f.duplicate;
         o.reason = f.error;
         o.address = f.address;
+        o.serial = f.serial;
         o.label = f.label;
+        o.started = f.started;
+        o.ended = f.ended;
         lines += batch_report_line(o, file) + "\n";
     }
     return lines;
 }
 
-// A selected unit the command passed over (it did not offer what the
-// command needs, as last read, say a failed read of its categories) still
-// gets a row: a script that listed it must not take silence for success,
-// and the retry list gives it another reading.
+// A selected unit the command neither ran on nor passed over with a
+// reason still gets a row: a script that listed it must not take silence
+// for success.
 void add_units_left_out(batch_context& ctx, std::vector<result_row>& rows)
 {
     std::set<const CHubDevice*> reported;
     for (const batch_outcome& o : ctx.outcomes())
         reported.insert(o.unit);
-    for (const auto& u : ctx.manager.group().units())
-        if (u->selected && !reported.count(u.get()))
-            rows.push_back({u->address_string(), u->label, "failed", "not offered by the unit", {}, {}, {}});
+    for (const batch_outcome& o : ctx.skipped())
+        reported.insert(o.unit);
+    for (const auto& u : ctx.manager.group().units()) {
+        bool selected = u->selected != 0;
+        for (const auto& t : u->taps)
+            selected = selected || t->selected != 0;
+        if (selected && !reported.count(u.get())) {
+            result_row r;
+            r.address = u->address_string();
+            r.label = u->label;
+            r.serial = u->serial;
+            r.status = "failed";
+            r.reason = "not offered by the unit";
+            r.undone = r.retry = true;
+            rows.push_back(std::move(r));
+        }
+    }
+}
+
+void print_json(const batch_command& cmd, const std::vector<result_row>& rows, bool cancelled)
+{
+    json_writer w;
+    w.begin_object();
+    w.key("command"), w.value(cmd.name);
+    w.key("cancelled"), w.value(cancelled);
+    w.key("units");
+    w.begin_array();
+    for (const result_row& r : rows) {
+        w.begin_object();
+        w.key("address"), w.value(r.address);
+        w.key("label"), w.value(r.label);
+        w.key("serial"), w.value(r.serial);
+        w.key("result"), w.value(r.status);
+        w.key("error");
+        if (r.status == "ok")
+            w.null();
+        else
+            w.value(r.reason);
+        w.key("reason");
+        if (r.reason.empty())
+            w.null();
+        else
+            w.value(r.reason);
+        if (!r.url.empty())
+            w.key("url"), w.value(r.url);
+        if (!r.file.empty())
+            w.key("file"), w.value(r.file);
+        if (!r.version_before.empty())
+            w.key("version_before"), w.value(r.version_before);
+        if (!r.version_after.empty())
+            w.key("version_after"), w.value(r.version_after);
+        w.end_object();
+    }
+    w.end_array();
+    w.key("failed");
+    w.begin_array();
+    for (const result_row& r : rows)
+        if (r.undone)
+            w.value(r.address);
+    w.end_array();
+    w.end_object();
+    std::printf("%s\n", w.text().c_str());
+}
+
+void print_text(const batch_command& cmd, const std::vector<result_row>& rows)
+{
+    for (const result_row& r : rows) {
+        std::string line = r.status + ": " + r.address;
+        if (!r.label.empty() && r.label != r.address)
+            line += " (" + r.label + ")";
+        if (!r.reason.empty())
+            line += ": " + r.reason;
+        else if (!r.url.empty())
+            line += ": " + r.url;
+        if (!r.file.empty())
+            line += (r.reason.empty() ? ": saved to " : ", saved to ") + r.file;
+        std::printf("%s%s\n", line.c_str(), versions_text(r).c_str());
+    }
+    const std::string retry = retry_list_text(rows);
+    if (!retry.empty() && !cmd.each)
+        std::printf("# failed units (run again on them with --list and a file of these lines):\n%s", retry.c_str());
 }
 
 } // namespace
@@ -333,87 +592,77 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
     const batch_command& cmd = *opts.batch;
     std::vector<result_row> rows;
     bool nothing_sent = false;
+    unit_group& group = ctx.manager.group();
+
+    int cls = 0;
+    if (opts.class_name && !interrupted) {
+        const class_choice choice = choose_class(group, *opts.class_name, cmd.taps, cmd.name);
+        if (!choice.error.empty()) {
+            std::fprintf(stderr, "talvorctl: %s: %s\n", cmd.name, choice.error.c_str());
+            return 2;
+        }
+        cls = choice.product_class;
+        // Said before anything is sent: a kind name stands for its whole class.
+        if (!choice.note.empty())
+            std::fprintf(stderr, "talvorctl: %s\n", choice.note.c_str());
+    }
     if (cmd.each) {
         if (!interrupted)
-            rows = run_each(cmd, ctx, opts);
+            rows = run_each(cmd, ctx, opts, cls);
     } else {
         std::string error;
-        const int cls = opts.class_name ? class_by_name(*opts.class_name) : 0;
-        const bool selected = !interrupted && select_class(ctx.manager.group(), cls, error) > 0;
-        if (!selected && !interrupted && !ctx.manager.group().units().empty())
+        const bool selected = !interrupted && select_class(group, cls, error) > 0;
+        if (!selected && !interrupted && !group.units().empty())
             std::fprintf(stderr, "talvorctl: %s: %s\n", cmd.name, error.c_str());
         ctx.parallel = opts.parallel;
         if (selected)
             cmd.run(ctx, opts);
-        if (selected)
-            for (const batch_outcome& o : ctx.outcomes()) {
-                result_row r{o.unit->address_string(), o.unit->label, "ok", {}, {}, o.version_before, o.version_after};
-                if (o.result != job_succeeded) {
-                    r.result = o.result == job_running ? "cancelled" : "failed";
-                    r.error = o.result == job_running ? "did not report" : o.reason;
-                }
+        if (selected) {
+            for (const batch_outcome& o : ctx.outcomes())
+                rows.push_back(row_of(o));
+            for (const batch_outcome& o : ctx.skipped())
+                rows.push_back(row_of(o));
+            // Declined questions leave every unit without an outcome:
+            // nothing was sent, and nothing is to be listed.
+            if (!ctx.outcomes().empty())
+                add_units_left_out(ctx, rows);
+        }
+        nothing_sent = ctx.outcomes().empty();
+    }
+    // Units of another class than --class names were not asked for.
+    if (cls)
+        for (const auto& u : group.units()) {
+            bool member = false;
+            group.for_each_class_member(cls, [&](CHubDevice& unit, CTapDevice*) { member = member || &unit == u.get(); });
+            if (!member) {
+                result_row r;
+                r.address = u->address_string();
+                r.label = u->label;
+                r.serial = u->serial;
+                r.status = "skipped";
+                r.reason = "not of the class \"" + std::string(product_class_name(cls)) + "\"";
                 rows.push_back(std::move(r));
             }
-        nothing_sent = ctx.outcomes().empty();
-        if (!nothing_sent)
-            add_units_left_out(ctx, rows);
+        }
+    for (const auto& f : refresh.failed_units()) {
+        result_row r;
+        r.address = f.address;
+        r.label = f.label;
+        r.serial = f.serial;
+        r.status = f.duplicate ? "duplicate" : f.cancelled ? "cancelled" : "failed";
+        r.reason = f.error;
+        r.undone = true;
+        r.retry = !f.duplicate; // the same unit is in the batch under its first address
+        rows.push_back(std::move(r));
     }
-    for (const auto& f : refresh.failed_units())
-        rows.push_back({f.address, f.label, "failed", f.error, {}, {}, {}});
-    const bool any_failed =
-        std::any_of(rows.begin(), rows.end(), [](const result_row& r) { return r.result != "ok"; });
+    const bool any_undone = std::any_of(rows.begin(), rows.end(), [](const result_row& r) { return r.undone; });
 
-    if (opts.json) {
-        json_writer w;
-        w.begin_object();
-        w.key("command"), w.value(cmd.name);
-        w.key("cancelled"), w.value(interrupted.load());
-        w.key("units");
-        w.begin_array();
-        for (const result_row& r : rows) {
-            w.begin_object();
-            w.key("address"), w.value(r.address);
-            w.key("label"), w.value(r.label);
-            w.key("result"), w.value(r.result);
-            w.key("error");
-            if (r.error.empty() && r.result == "ok")
-                w.null();
-            else
-                w.value(r.error);
-            if (!r.url.empty())
-                w.key("url"), w.value(r.url);
-            if (!r.version_before.empty())
-                w.key("version_before"), w.value(r.version_before);
-            if (!r.version_after.empty())
-                w.key("version_after"), w.value(r.version_after);
-            w.end_object();
-        }
-        w.end_array();
-        w.key("failed");
-        w.begin_array();
-        for (const result_row& r : rows)
-            if (r.result != "ok")
-                w.value(r.address);
-        w.end_array();
-        w.end_object();
-        std::printf("%s\n", w.text().c_str());
-    } else {
-        for (const result_row& r : rows) {
-            std::string line = r.result + ": " + r.address;
-            if (!r.label.empty() && r.label != r.address)
-                line += " (" + r.label + ")";
-            if (!r.error.empty())
-                line += ": " + r.error;
-            else if (!r.url.empty())
-                line += ": " + r.url;
-            std::printf("%s%s\n", line.c_str(), versions_text(r).c_str());
-        }
-        if (any_failed && !cmd.each)
-            std::printf("# failed units (run again on them with --list and a file of these lines):\n%s",
-                        retry_list_text(rows).c_str());
-    }
+    if (opts.json)
+        print_json(cmd, rows, interrupted.load());
+    else
+        print_text(cmd, rows);
     std::fflush(stdout);
-    if (nothing_sent)
+    if (nothing_sent && !cmd.each)
         std::fprintf(stderr, "talvorctl: %s: nothing was sent to the units\n", cmd.name);
 
     bool files_failed = false;
@@ -443,7 +692,7 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                      cmd.name);
         return 2;
     }
-    return any_failed || nothing_sent || rows.empty() || files_failed || ui.errors_shown() ? 1 : 0;
+    return any_undone || nothing_sent || rows.empty() || files_failed || ui.errors_shown() ? 1 : 0;
 }
 
 } // namespace talvor::cli

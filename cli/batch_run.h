@@ -17,6 +17,7 @@
 
 #include "cli/options.h"
 #include "operations/batch.h"
+#include "operations/file_checks.h"
 
 namespace talvor::cli {
 
@@ -32,10 +33,15 @@ struct command_flag {
 
 struct batch_command {
     const char* name = nullptr;    // the verb: "firmware"
+    // The batch's title, as the window's progress and the batch log name it.
+    const char* title = "";
     const char* operand = nullptr; // its leading operand ("FILE", "FOLDER"), or nullptr
+    // What the operand must hold: checked before any unit is contacted.
+    std::optional<input_kind> operand_kind = std::nullopt;
     // A switch that stands in for the operand ("--remove": no FILE then).
     const char* operand_or = nullptr;
-    bool takes_class = false;      // --class NAME picks what is selected
+    bool takes_class = true;       // --class NAME picks what is selected
+    bool taps = false;             // --class may name a TAP class (the command acts on TAPs too)
     std::vector<command_flag> flags = {}; // its own switches, collected in options::flags and values
     const char* summary = "";      // one line for --help
     const char* notes = nullptr;   // further --help lines (each starts with spaces), or nullptr
@@ -60,13 +66,32 @@ struct batch_command {
 const std::vector<batch_command>& batch_commands();
 const batch_command* find_batch_command(std::string_view name);
 
-// The product class a --class name stands for (case-insensitive); 0 when none.
+// The product class a --class name stands for (case-insensitive): a
+// product class's own name, or a TAP class's as the tree shows it ("Senta
+// Module" stands for "Rail Module"); 0 when none.
 int class_by_name(std::string_view name);
-// Selects what the command runs on, as the window's single-class rule
-// leaves it: the units of a hub class, or the TAPs of a TAP class on every
-// unit. `cls` 0 means the units' own hub class (an error when they have
-// two). Returns how many units or TAPs were selected; `error` says why none.
+
+// What --class NAME means among the refreshed units: the product class and
+// a line saying what it covers (the TAP kinds of a TAP class), or the usage
+// error, which lists the classes present with their counts.
+struct class_choice {
+    int product_class = 0;
+    std::string note;
+    std::string error;
+};
+class_choice choose_class(const unit_group& group, std::string_view name, bool taps_allowed, std::string_view verb);
+
+// Selects what the command runs on, exactly as the window's Select Class
+// does: the units of a hub class, or the TAPs of a TAP class on every unit.
+// `cls` 0 means the units' own hub class (an error when they have two).
+// Returns how many units or TAPs were selected; `error` says why none.
 int select_class(unit_group& group, int cls, std::string& error);
+
+// Checks, before any unit is contacted, every file the command reads and
+// every place it writes: its operand, --out, --folder, --report,
+// --retry-list and --new-password-file. The first problem ("site.cfg:
+// empty"), or empty.
+std::string check_command_files(const options& opts);
 
 // Runs the command after the refresh and prints the per-unit results (the
 // units the refresh dropped count as failed). Returns the exit status.

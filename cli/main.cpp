@@ -10,10 +10,10 @@
 #include "cli/options.h"
 #include "cli/process.h"
 #include "cli/run_report.h"
+#include "cli/targets.h"
 #include "cli/terminal.h"
 #include "cli/terminal_dialogs.h"
 #include "cli/user_settings.h"
-#include "inventory/address_entry.h"
 #include "inventory/window_bridge_headless.h"
 #include "operations/unit_manager.h"
 #include "transport/open_files.h"
@@ -59,14 +59,13 @@ int main(int argc, char** argv)
         std::puts("talvorctl " TALVOR_VERSION);
         return exit_ok;
     }
-    for (const std::string& a : opts.addresses) {
-        bool empty = false;
-        if (!parse_address_box(a, empty))
-            return usage_error("'" + a + "': IP address is invalid");
-    }
+    // Every target resolves and every file is fit before a unit is contacted.
+    const resolved_targets targets = resolve_targets(opts);
+    if (!targets.error.empty())
+        return usage_error(targets.error);
     if (opts.batch) {
-        if (opts.class_name && class_by_name(*opts.class_name) == 0)
-            return usage_error("unknown class '" + *opts.class_name + "'");
+        if (const std::string problem = check_command_files(opts); !problem.empty())
+            return usage_error(problem);
         if (opts.batch->asks && !opts.yes && !stdin_is_terminal())
             return usage_error(std::string(opts.batch->name) +
                                " asks questions and there is no terminal to answer them on: give --yes to answer "
@@ -105,16 +104,10 @@ int main(int argc, char** argv)
         bridge.post_task([] {});
     });
 
-    int list_failures = 0;
-    if (discovering) {
+    if (discovering)
         manager.discover();
-    } else {
-        for (const std::string& a : opts.addresses)
-            manager.add_device(a);
-        for (const std::string& f : opts.list_files)
-            if (manager.load_address_list(f) != 0)
-                ++list_failures;
-    }
+    else
+        manager.add_addresses(targets.addresses);
 
     line.draw(progress_text(report, manager.busy().size()));
     while (!bridge.run_until([&] { return interrupted || manager.idle(); }, std::chrono::milliseconds(200)))
@@ -127,13 +120,17 @@ int main(int argc, char** argv)
     }
     line.finish();
 
+    if (discovering && !interrupted && report.finished() == 0 && opts.batch) {
+        manager.shut_down();
+        return usage_error("discovery found no units");
+    }
     if (opts.batch) {
         dialogs.set_bridge(&bridge);
         dialogs.set_stop_flag(&interrupted);
         batch_context ctx(manager, dialogs);
         const int status = run_batch(opts, ctx, dialogs, report, interrupted);
         manager.shut_down(); // before the batch context goes
-        return list_failures && status == exit_ok ? exit_failed : status;
+        return status;
     }
 
     std::fputs(opts.json ? report.json().c_str() : opts.csv ? report.csv().c_str() : report.text().c_str(), stdout);
@@ -144,5 +141,5 @@ int main(int argc, char** argv)
 
     if (interrupted)
         return exit_interrupted;
-    return report.failures() || list_failures || dialogs.errors_shown() ? exit_failed : exit_ok;
+    return report.failures() || report.duplicates() || dialogs.errors_shown() ? exit_failed : exit_ok;
 }

@@ -27,14 +27,25 @@ void run_report::unit_ready(CHubDevice& unit) { ready_.push_back(&unit); }
 
 void run_report::unit_removed(const removed_unit& unit)
 {
+    // A unit shown already may give way to a duplicate listed before it.
+    std::erase(ready_, unit.unit);
     gone g;
     if (unit.unit)
         g.address = unit.unit->address;
     g.address_text = unit.address;
     g.label = unit.label;
+    g.serial = unit.serial;
     g.protocol = unit.protocol;
     g.reason = unit.reason;
+    g.detail = unit.detail;
     removed_.push_back(std::move(g));
+}
+
+std::string run_report::gone::text() const
+{
+    if (cancelled)
+        return cancelled_text;
+    return detail.empty() ? failure_text(reason) : detail;
 }
 
 void run_report::add_unfinished(const unit_group& group)
@@ -63,8 +74,8 @@ std::vector<run_report::failed_unit> run_report::failed_units() const
     std::sort(sorted.begin(), sorted.end(), [](const gone& a, const gone& b) { return a.address < b.address; });
     std::vector<failed_unit> out;
     for (const gone& g : sorted)
-        if (g.reason != unit_failure::duplicate)
-            out.push_back({g.address_text, g.label, g.cancelled ? cancelled_text : failure_text(g.reason)});
+        out.push_back({g.address_text, g.label, g.serial, g.text(), g.reason == unit_failure::duplicate, g.cancelled,
+                       started_, g.ended});
     return out;
 }
 
@@ -110,7 +121,7 @@ std::string run_report::dropped_text() const
                g.address_text;
         if (!g.label.empty() && g.label != g.address_text)
             out += " (" + g.label + ")";
-        out += std::string(": ") + (g.cancelled ? cancelled_text : failure_text(g.reason)) + "\n";
+        out += ": " + g.text() + "\n";
     }
     return out;
 }
@@ -123,7 +134,7 @@ std::vector<inventory_dropped> run_report::dropped() const
                        g.cancelled                              ? "cancelled"
                        : g.reason == unit_failure::duplicate ? "duplicate"
                                                              : "failed",
-                       g.cancelled ? cancelled_text : failure_text(g.reason)});
+                       g.text()});
     return out;
 }
 

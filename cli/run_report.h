@@ -1,6 +1,7 @@
 #pragma once
 // What a talvorctl run found: the units that were refreshed and those the
 // core removed, printed as a tree, as one JSON object or as CSV.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,16 @@ public:
     std::size_t finished() const { return ready_.size() + removed_.size(); }
     // Units that failed (duplicates are not failures).
     std::size_t failures() const;
+    // Addresses that turned out to lead to a unit listed before them.
+    std::size_t duplicates() const { return removed_.size() - failures(); }
 
-    // The units that failed, by address: address text, label, reason.
+    // The units the refresh dropped, by address.
     struct failed_unit {
-        std::string address, label, error;
+        std::string address, label, serial;
+        std::string error;     // the reason ("duplicate of ..." for a duplicate)
+        bool duplicate = false; // the same unit as one listed before it: no retry
+        bool cancelled = false;
+        std::chrono::system_clock::time_point started, ended;
     };
     std::vector<failed_unit> failed_units() const;
 
@@ -43,10 +50,15 @@ private:
         ip_address address{};
         std::string address_text;
         std::string label;
+        std::string serial;
         int protocol = 0;
         unit_failure reason = unit_failure::none;
+        std::string detail;
         bool cancelled = false;
+        std::chrono::system_clock::time_point ended = std::chrono::system_clock::now();
+        std::string text() const;
     };
+    std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
     std::vector<CHubDevice*> ready_;
     std::vector<gone> removed_;
 };

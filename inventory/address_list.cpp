@@ -19,6 +19,9 @@ address_list_result parse_address_list(std::span<const std::uint8_t> bytes)
     address_list_result r;
     int line = 1;
     std::size_t i = 0;
+    // The byte-order mark Windows' editors put before UTF-8 text.
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        i = 3;
     while (i < bytes.size()) {
         const std::uint8_t c = bytes[i];
         if (is_space(c)) {

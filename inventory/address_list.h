@@ -1,6 +1,7 @@
 #pragma once
 // Address list files: items separated by white space, '#' items start a
-// comment to the end of the line, lines counted from 1.
+// comment to the end of the line, lines counted from 1. A UTF-8 byte-order
+// mark before the first item is passed over.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>

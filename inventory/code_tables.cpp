@@ -52,6 +52,28 @@ std::string_view tap_class_name(int tap_class)
     }
 }
 
+int tap_product_class(int tap_class)
+{
+    switch (tap_class) {
+    case tap_4_port:
+    case tap_icorlen:
+    case tap_8_port: return class_multi_port_tap;
+    case tap_meter: return class_orvane_meter;
+    case tap_talvor_3phase_meter: return class_talvor_3phase_meter;
+    case tap_dc: return class_dc_sense_tap;
+    case tap_rail_module:
+    case tap_corlen_pdi:
+    case tap_rail_module_right:
+    case tap_rail_module_left:
+    case tap_senta_module:
+    case tap_talvor_compact: return class_rail_module;
+    case tap_contact_module: return class_contact_module;
+    case tap_trunk_module: return class_trunk_module;
+    case tap_ferro_module: return class_ferro_module;
+    default: return class_unknown;
+    }
+}
+
 int hub_product_class(int system_type)
 {
     switch (system_type) {

@@ -64,5 +64,8 @@ std::string_view tap_class_name(int tap_class);
 
 // The product class of a hub of the given system type (0x9000 when unknown).
 int hub_product_class(int system_type);
+// The product class of the TAPs of a TAP class: what a batch acts on when
+// the tree's TAP class node is meant (0x9000 when unknown).
+int tap_product_class(int tap_class);
 
 } // namespace talvor

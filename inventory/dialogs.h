@@ -108,7 +108,9 @@ struct folder_request {
 
 // What the batch progress window shows at one timer tick.
 struct progress_state {
-    int position = 0;      // 0 to 100
+    // 0 to 100: the work done, each unit of the window a like share (a unit
+    // that failed or was cancelled did none of it).
+    int position = 0;
     bool error = false;    // a unit's job failed: the bar shows the error state
     bool finished = false; // every unit has reported: 100, OK enabled, Cancel disabled
     int waiting = 0;       // units not yet started: their turn comes as others finish
@@ -125,6 +127,9 @@ struct progress_state {
     // how many have not yet, and the whole seconds left; -1 otherwise.
     int not_answered = -1;
     int seconds_left = -1;
+    // While units are at work: the one furthest behind, with how far it is
+    // ("TLV-21001 [127.92.0.1] at 2%"); empty otherwise.
+    std::string slowest{};
 };
 
 // "5 of 6 units done, 1 failed, 2 waiting" (counts of 0 left out); empty
@@ -181,6 +186,10 @@ public:
     // name-sorted list to the first; nothing when cancelled.
     virtual std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& request) = 0;
 };
+
+// The security prompt's line for each problem bit set ("Certificate is
+// untrusted"), in the prompt's order.
+std::vector<std::string> security_problem_texts(std::uint32_t problems);
 
 // The requests of the two connection prompts, texts exactly as shown.
 password_request password_prompt_request(const std::string& label);

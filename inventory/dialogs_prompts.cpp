@@ -43,7 +43,7 @@ password_request password_prompt_request(const std::string& label)
     return r;
 }
 
-task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems)
+std::vector<std::string> security_problem_texts(std::uint32_t problems)
 {
     static constexpr struct {
         std::uint32_t bit;
@@ -54,13 +54,21 @@ task_dialog_request security_prompt_request(const std::string& label, std::uint3
         {problem_untrusted, "Certificate is untrusted"},
         {problem_identity, "Unit identity unconfirmed"},
     };
+    std::vector<std::string> out;
+    for (const auto& line : lines)
+        if (problems & line.bit)
+            out.emplace_back(line.text);
+    return out;
+}
+
+task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems)
+{
     task_dialog_request r;
     r.title = "Security Exception For \"" + label + "\"";
     r.main_instruction = "CONNECTION NOT SECURE";
     r.content = "The connection to the unit does not meet security requirements :-\r\n\r\n";
-    for (const auto& line : lines)
-        if (problems & line.bit)
-            r.content += std::string("    \u2022    ") + line.text + "\r\n";
+    for (const std::string& line : security_problem_texts(problems))
+        r.content += "    \u2022    " + line + "\r\n";
     r.content += "\r\nAre you sure you want to connect to this unit ?";
     r.buttons = button_yes | button_no;
     r.default_button = IDNO;

@@ -31,6 +31,9 @@ void CHubDevice::set_job_state(int kind, int result, int done)
     job_kind = kind;
     job_result = result;
     job_done = done;
+    job_reason.clear();
+    job_cancelled = false;
+    job_file.clear();
     // The progress dialog may hold the shared value: keep it, zero it.
     job_progress.low = 0.0;
     job_progress.high = 1.0;

@@ -3,6 +3,7 @@
 // about itself, its TAPs, capability bits, job state and its own worker.
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -42,10 +43,18 @@ public:
     std::atomic<int> job_result{job_running};
     std::atomic<int> job_done{0};
     progress_range job_progress;
-    std::string job_reason; // why the last job failed; written by the job before job_done
+    // Written by the job before job_done: why it failed, or what a job that
+    // succeeded has to add ("uploaded, verification cancelled"); whether a
+    // failure came while the job was asked to cancel; the file it wrote.
+    std::string job_reason;
+    bool job_cancelled = false;
+    std::filesystem::path job_file;
     version_triple sys_version;
     tree_node tree_item = no_tree_node;
     std::uint32_t capabilities = 0;
+    // Capability bits taken away because what they need could not be read
+    // (a later refresh may bring them back).
+    std::uint32_t capabilities_lost = 0;
     int system_type = system_unknown;
     std::string label; // UTF-8 throughout
     std::string text_id;

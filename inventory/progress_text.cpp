@@ -23,6 +23,8 @@ std::string progress_summary(const progress_state& s)
         out += ", " + std::to_string(s.failed) + " failed";
     if (s.waiting > 0)
         out += ", " + std::to_string(s.waiting) + " waiting";
+    if (!s.finished && !s.slowest.empty())
+        out += "; slowest: " + s.slowest;
     return out;
 }
 

@@ -163,6 +163,7 @@ void read_gen_conf(CHubDevice& unit, const json_parser& reply)
     unit.serial.clear();
     unit.description.clear();
     unit.capabilities = 0;
+    unit.capabilities_lost = 0;
     unit.net_version = {};
     unit.sys_version = {};
     unit.mac = unknown_mac;

@@ -165,6 +165,24 @@ int unit_group::count_selected() const
     return n;
 }
 
+void unit_group::for_each_class_member(int product_class,
+                                       const std::function<void(CHubDevice&, CTapDevice*)>& fn) const
+{
+    if (product_class == class_unknown)
+        return;
+    const bool units = product_class == class_orvane_system || product_class == class_talvor_system;
+    for (const auto& unit : units_) {
+        if (units) {
+            if (unit->product_class == product_class)
+                fn(*unit, nullptr);
+            continue;
+        }
+        for (const auto& tap : unit->taps)
+            if (tap->product_class == product_class)
+                fn(*unit, tap.get());
+    }
+}
+
 capability_masks unit_group::selection_capabilities() const
 {
     capability_masks m;

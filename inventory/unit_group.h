@@ -66,6 +66,10 @@ public:
     void lower_check_guard() { --check_guard_; }
     bool check_guard_raised() const { return check_guard_ != 0; }
     int count_selected() const;
+    // What Select Class checks for a product class: every unit of a hub
+    // class, or every TAP of that product class on any unit (`tap` null
+    // for a unit). The window and talvorctl's --class both select this.
+    void for_each_class_member(int product_class, const std::function<void(CHubDevice&, CTapDevice*)>& fn) const;
     capability_masks selection_capabilities() const;
     tree_item_ref find_item(tree_node item) const;
     // Whether a node's check box agrees with the model: a checked unit or

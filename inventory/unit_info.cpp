@@ -34,8 +34,10 @@ int read_unit_information(CHubDevice& unit)
 
     if (unit.capabilities & cap_config) {
         json_ptr cats = hub->get_config_cats(reply_limit);
-        if (!cats || read_config_cats(unit, *cats) != 0)
+        if (!cats || read_config_cats(unit, *cats) != 0) {
             unit.capabilities &= ~cap_config;
+            unit.capabilities_lost |= cap_config;
+        }
     }
 
     if (unit.capabilities & cap_tap_details) {

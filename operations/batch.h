@@ -40,11 +40,23 @@ inline constexpr int job_kind_password = 13;
 // units answer again with the new version.
 inline constexpr int job_kind_verify = 12;
 
+// batch_outcome::result of a selected unit the command passed over: it
+// does not offer what the command needs, or the user's answers left it out.
+inline constexpr int job_skipped = 3;
+
 // One unit's part in the batch last started.
 struct batch_outcome {
     CHubDevice* unit = nullptr; // valid while the unit is listed
-    int result = job_running;   // job_running until it reports, then job_succeeded or job_failed
-    std::string reason;         // why it failed; empty otherwise
+    // job_running until it reports, then job_succeeded or job_failed;
+    // job_skipped when no job was queued for it.
+    int result = job_running;
+    // Why it failed or was passed over, or what a success has to add
+    // ("uploaded, verification cancelled"); empty otherwise.
+    std::string reason;
+    bool cancelled = false;     // it failed because the batch was cancelled
+    bool duplicate = false;     // the address leads to a unit listed before it: not acted on twice
+    bool worth_retrying = true; // a failure another run may mend (not a unit without the command)
+    std::filesystem::path file; // the file written for this unit (downloads)
     int kind = 0;               // its job_kind
     // The unit as it was when its job was queued, for the batch's report.
     std::string address, serial, label;
@@ -60,9 +72,14 @@ struct batch_outcome {
     int round = 0;
 };
 
+// "ok", "failed", "cancelled", "skipped" or "duplicate": the outcome as
+// reports name it.
+const char* outcome_status(const batch_outcome& outcome);
+
 // The file the batch last started sent, for its report.
 struct batch_file {
     std::string command;         // the batch's title ("Update Firmware")
+    std::chrono::system_clock::time_point started{}; // when the command began: names the batch
     std::filesystem::path path;  // empty when the batch sends no file of the user's
     std::string sha256;          // lower-case hex of the file's bytes
     int image_class = 0;         // firmware images: the product class it was classified for
@@ -97,19 +114,25 @@ public:
 
     // Steps 1 and 2: false (the command does nothing) while any unit job is
     // outstanding; otherwise runs the consistency check and forgets the
-    // batch before.
-    bool begin_command();
+    // batch before. `title` names the batch in its report.
+    bool begin_command(const std::string& title = {});
+    // A selected unit the command passes over, and why; `worth_retrying`
+    // when another run may find it able.
+    void skip(CHubDevice& unit, std::string reason, bool worth_retrying);
     // The file the command sends (its SHA-256 goes into the report).
     void note_file(const std::filesystem::path& path, const byte_vector& bytes, int image_class = 0);
     // Steps 3 and 4 for a capability bit: false when the command ends here.
+    // The selected units without the bit are passed over (skip).
     bool check_capability(std::uint32_t bit, const std::string& title);
     // The partial-support question; the button pressed (IDYES goes on).
     int AskProceedPartial(const std::string& title);
     // The word-selection confirmation; nonzero only when OK was pressed on
-    // the right word. `footer` may be null. With `verification`, the check
-    // box of that text is offered and its state lands in `checked`.
-    int ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer,
-                        const char* verification = nullptr, bool* checked = nullptr);
+    // the right word. `scope` is the line under its text that says what it
+    // acts on (units_text, the file); `footer` may be null. With
+    // `verification`, the check box of that text is offered and its state
+    // lands in `checked`.
+    int ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string& scope,
+                        const std::string* footer, const char* verification = nullptr, bool* checked = nullptr);
     // Step 7: lifts an earlier cancel on every unit that has a session.
     void clear_cancels();
     // Step 8 for one unit; a queued unit joins the batch's outcomes. Beyond
@@ -131,6 +154,8 @@ public:
 
     // The units of the batch last started, in dispatch order.
     const std::vector<batch_outcome>& outcomes() const { return outcomes_; }
+    // The selected units the command last started passed over.
+    const std::vector<batch_outcome>& skipped() const { return skipped_; }
     batch_outcome* outcome_of(const CHubDevice& unit);
     const batch_file& file() const { return file_; }
     // Units whose job waits for its turn.
@@ -157,13 +182,26 @@ private:
     bool any_failed_ = false;
     int round_ = 0; // of the progress window now open (batch_outcome::round)
     std::vector<batch_outcome> outcomes_;
+    std::vector<batch_outcome> skipped_;
     batch_file file_;
     std::deque<waiting_job> waiting_;
     std::size_t at_work_ = 0; // units whose job is queued on their worker and has not reported
 };
 
+// "6 units", "1 unit", "4 TAPs of 2 units": what a confirmation acts on.
+std::string units_text(int units, int taps = 0);
+// "1.5 MiB", "512 KiB", "300 bytes".
+std::string size_text(std::uint64_t bytes);
+
 // A job's common end, on the unit's worker: the reason (kept on the unit
-// for the front ends), job_result, job_done = 1, then WM_UNIT_JOB_DONE.
+// for the front ends; for a success, what it has to add), job_result,
+// job_done = 1, then WM_UNIT_JOB_DONE. A failure while the unit is asked to
+// cancel counts as cancelled.
 void finish_job(CHubDevice& unit, const connection_env& env, bool ok, std::string reason = {});
+
+// Why a selected unit does not offer what a capability bit stands for
+// ("HTTP units have no certificate commands"); `worth_retrying` is set when
+// the unit only lacks it because a read failed.
+std::string capability_missing_reason(const CHubDevice& unit, std::uint32_t bit, bool& worth_retrying);
 
 } // namespace talvor

@@ -1,5 +1,6 @@
 // The word-selection confirmation.
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -24,8 +25,28 @@ int scaled(std::mt19937& rng, std::uint64_t n) { return static_cast<int>((n * st
 
 } // namespace
 
-int batch_context::ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string* footer,
-                                   const char* verification, bool* checked)
+std::string units_text(int units, int taps)
+{
+    const auto count = [](int n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    return taps ? count(taps, "TAP") + " of " + count(units, "unit") : count(units, "unit");
+}
+
+std::string size_text(std::uint64_t bytes)
+{
+    char text[32];
+    if (bytes >= 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    else if (bytes >= 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%u bytes", static_cast<unsigned>(bytes));
+    return text;
+}
+
+int batch_context::ConfirmParanoid(const std::string& instruction, const std::string& title, const std::string& scope,
+                                   const std::string* footer, const char* verification, bool* checked)
 {
     std::array<int, 8> order{0, 1, 2, 3, 4, 5, 6, 7};
     shuffle_with_rand(order);
@@ -37,6 +58,8 @@ int batch_context::ConfirmParanoid(const std::string& instruction, const std::st
     r.main_instruction = instruction;
     r.content = std::string("Select \"") + confirm_words[order[hi]] +
                 "\" if you are sure you really want to perform this operation";
+    if (!scope.empty())
+        r.content += "\n\n" + scope;
     r.buttons = button_ok | button_cancel;
     r.default_button = IDCANCEL;
     r.main_icon = dialog_icon::warning;

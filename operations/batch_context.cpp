@@ -1,4 +1,5 @@
 #include <chrono>
+#include <mutex>
 #include <utility>
 
 #include "operations/batch.h"
@@ -25,16 +26,66 @@ batch_context::batch_context(unit_manager& m, dialogs& dialogs_ui)
 
 batch_context::~batch_context() { manager.other_job_done = nullptr; }
 
-bool batch_context::begin_command()
+bool batch_context::begin_command(const std::string& title)
 {
     if (!manager.busy().empty())
         return false;
     if (consistency_check)
         consistency_check();
     outcomes_.clear();
+    skipped_.clear();
     file_ = {};
+    file_.command = title;
+    file_.started = std::chrono::system_clock::now();
     verify_chosen = false;
     return true;
+}
+
+void batch_context::skip(CHubDevice& unit, std::string reason, bool worth_retrying)
+{
+    batch_outcome o;
+    o.unit = &unit;
+    o.result = job_skipped;
+    o.reason = std::move(reason);
+    o.worth_retrying = worth_retrying;
+    o.address = unit.address_string();
+    o.serial = unit.serial;
+    o.label = unit.label;
+    o.started = o.ended = std::chrono::system_clock::now();
+    skipped_.push_back(std::move(o));
+}
+
+const char* outcome_status(const batch_outcome& o)
+{
+    if (o.duplicate)
+        return "duplicate";
+    switch (o.result) {
+    case job_succeeded:
+        return "ok";
+    case job_skipped:
+        // Passed over only because a read failed: a failure another run mends.
+        return o.worth_retrying ? "failed" : "skipped";
+    case job_running:
+        return "cancelled"; // never reported
+    default:
+        return o.cancelled ? "cancelled" : "failed";
+    }
+}
+
+std::string capability_missing_reason(const CHubDevice& unit, std::uint32_t bit, bool& worth_retrying)
+{
+    worth_retrying = (unit.capabilities_lost & bit) != 0;
+    if (bit == cap_config)
+        return worth_retrying ? "its configuration categories could not be read"
+                              : "the unit takes no configuration files";
+    if (bit == cap_certificates)
+        return unit.hub && unit.hub->protocol_kind() == protocol_http ? "HTTP units have no certificate commands"
+                                                                       : "the unit has no certificate commands";
+    if (bit == cap_sdcard)
+        return "the unit has no SD-card commands";
+    if (bit == cap_customisation)
+        return "the unit takes no customization";
+    return "not offered by the unit";
 }
 
 void batch_context::note_file(const std::filesystem::path& path, const byte_vector& bytes, int image_class)
@@ -46,6 +97,13 @@ void batch_context::note_file(const std::filesystem::path& path, const byte_vect
 
 bool batch_context::check_capability(std::uint32_t bit, const std::string& title)
 {
+    manager.group().for_each_selected([&](CHubDevice& unit) {
+        if ((unit.capabilities & bit) != 0)
+            return;
+        bool retry = false;
+        std::string why = capability_missing_reason(unit, bit, retry);
+        skip(unit, std::move(why), retry);
+    });
     const capability_masks masks = manager.group().selection_capabilities();
     if ((masks.any & bit) == 0)
         return false;
@@ -141,7 +199,10 @@ void batch_context::on_job_done(CHubDevice& unit)
         any_failed_ = true;
     if (batch_outcome* o = outcome_of(unit)) {
         o->result = result == job_succeeded ? job_succeeded : job_failed;
-        o->reason = result == job_succeeded ? std::string() : unit.job_reason;
+        o->reason = unit.job_reason;
+        o->cancelled = result != job_succeeded && unit.job_cancelled;
+        if (!unit.job_file.empty())
+            o->file = unit.job_file;
         o->ended = std::chrono::system_clock::now();
         if (auto report = std::exchange(o->on_report, nullptr))
             report(*o);
@@ -178,6 +239,7 @@ void batch_context::drop_waiting(const std::string& reason)
         if (batch_outcome* o = outcome_of(unit)) {
             o->result = job_failed;
             o->reason = reason;
+            o->cancelled = true;
             o->started = o->ended = std::chrono::system_clock::now();
         }
         any_failed_ = true;
@@ -187,7 +249,11 @@ void batch_context::drop_waiting(const std::string& reason)
 
 void finish_job(CHubDevice& unit, const connection_env& env, bool ok, std::string reason)
 {
-    unit.job_reason = ok ? std::string() : std::move(reason);
+    if (!ok) {
+        std::lock_guard<std::mutex> g(unit.login.hub_lock);
+        unit.job_cancelled = unit.login.cancel_requested;
+    }
+    unit.job_reason = std::move(reason);
     unit.job_result = ok ? job_succeeded : job_failed;
     unit.job_done = 1;
     env.bridge->send({WM_UNIT_JOB_DONE, 0, reinterpret_cast<std::intptr_t>(&unit)});

@@ -51,13 +51,16 @@ std::string text_or_null(const std::string& s) { return s.empty() ? "null" : jso
 
 std::string batch_report_line(const batch_outcome& o, const batch_file& file)
 {
-    const char* result = o.result == job_succeeded ? "ok" : o.result == job_failed ? "failed" : "cancelled";
+    const char* result = outcome_status(o);
     std::string reason = o.reason;
     if (o.result == job_running)
         reason = "did not report";
+    // The file written for the unit (a download), else the one the batch sent.
+    const fs::path& sent = o.file.empty() ? file.path : o.file;
     std::error_code ec;
-    const fs::path where = file.path.empty() ? fs::path() : fs::absolute(file.path, ec);
+    const fs::path where = sent.empty() ? fs::path() : fs::absolute(sent, ec);
     return "{\"start\": " + time_text(o.started) + ", \"end\": " + time_text(o.ended) +
+           ", \"batch\": " + time_text(file.started) +
            ", \"command\": " + json_quote(file.command) + ", \"address\": " + json_quote(o.address) +
            ", \"serial\": " + json_quote(o.serial) + ", \"label\": " + json_quote(o.label) +
            ", \"file\": " + text_or_null(path_text(where)) + ", \"sha256\": " + text_or_null(file.sha256) +
@@ -70,6 +73,8 @@ std::string batch_report(batch_context& ctx)
 {
     std::string lines;
     for (const batch_outcome& o : ctx.outcomes())
+        lines += batch_report_line(o, ctx.file()) + "\n";
+    for (const batch_outcome& o : ctx.skipped())
         lines += batch_report_line(o, ctx.file()) + "\n";
     return lines;
 }

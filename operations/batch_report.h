@@ -9,10 +9,13 @@
 namespace talvor {
 
 // The line of one unit (without its line feed): start and end time (UTC),
-// command, unit address, serial and label, file and its SHA-256, result
-// ("ok", "failed", "cancelled"), reason, versions before and after.
+// the batch (its start time: the lines of one batch share it), command,
+// unit address, serial and label, file (the one sent, or written for the
+// unit) and the SHA-256 of the one sent, result ("ok", "failed",
+// "cancelled", "skipped", "duplicate"), reason, versions before and after.
 std::string batch_report_line(const batch_outcome& outcome, const batch_file& file);
-// Every unit of the batch last run, one line each, each ended by a line feed.
+// Every unit of the batch last run, those it passed over included, one
+// line each, each ended by a line feed.
 std::string batch_report(batch_context& ctx);
 
 // batch-log in the user's own folder for state (transport/user_folder.h).

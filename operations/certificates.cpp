@@ -5,7 +5,8 @@
 #include "inventory/unit_group.h"
 #include "operations/commands.h"
 #include "operations/simple_job.h"
-#include "transport/file_bytes.h"
+#include "operations/file_checks.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -17,6 +18,8 @@ struct cert_operation {
     std::string progress;
     int kind;
     std::string what; // in failure reasons
+    std::string scope = {};   // the confirmation's line, before the units, for the commands without a file
+    std::string warning = {}; // what the confirmation's line adds after the units
 };
 
 const cert_operation certificate_upload{"Upload User Certificate", "Upload user certificate to selected device(s)",
@@ -28,18 +31,23 @@ const cert_operation key_upload{"Upload User Certificate Key", "Upload user cert
 const cert_operation regeneration{"Regenerate Fallback Certificate",
                                   "Regenerate fallback certificates on selected device(s)",
                                   "Regenerate fallback certificates on selected device(s)", job_kind_cert_regenerate,
-                                  "fallback certificate regeneration"};
+                                  "fallback certificate regeneration", "Makes new fallback certificates on"};
 const cert_operation erasure{"Erase User Certificate & Key", "Erase user certificates and keys on selected device(s)",
                              "Erase user certificates and keys on selected device(s)", job_kind_cert_erase,
-                             "certificate erase"};
+                             "certificate erase", "Deletes the user certificate and key of",
+                             " This cannot be undone."};
 
 using hub_call = std::function<int(zt_hub&, CHubDevice&, const byte_vector&)>;
 
 // Steps 4 to 7 once the command has its file (empty for the two without).
+// `what`: the file's name, or what the command does, for the confirmation.
 int confirm_and_run(batch_context& ctx, const cert_operation& op, std::shared_ptr<const byte_vector> file,
-                    hub_call call)
+                    hub_call call, const std::string& what)
 {
-    if (!ctx.ConfirmParanoid(op.confirmation, op.title, nullptr))
+    int units = 0;
+    ctx.manager.group().for_each_selected_with(cap_certificates, [&](CHubDevice&) { ++units; });
+    const std::string scope = what + " " + units_text(units) + "." + op.warning;
+    if (!ctx.ConfirmParanoid(op.confirmation, op.title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();
@@ -54,9 +62,9 @@ int confirm_and_run(batch_context& ctx, const cert_operation& op, std::shared_pt
 }
 
 int upload(batch_context& ctx, const cert_operation& op, const std::filesystem::path* path,
-           const std::string& file_kind, const std::string& filter, hub_call call)
+           const std::string& file_kind, input_kind kind, const std::string& filter, hub_call call)
 {
-    if (!ctx.begin_command() || !ctx.check_capability(cap_certificates, op.title))
+    if (!ctx.begin_command(op.title) || !ctx.check_capability(cap_certificates, op.title))
         return 0;
     const std::string t =
         "\"" + std::string(product_class_name(ctx.manager.group().selected_class)) + "\" " + file_kind;
@@ -73,26 +81,29 @@ int upload(batch_context& ctx, const cert_operation& op, const std::filesystem::
         chosen = *answer;
     }
     auto bytes = std::make_shared<byte_vector>();
-    if (read_file_bytes(chosen, *bytes) != 0) {
-        ctx.ui.task_dialog(error_dialog(op.title, t, "Failed to load file !"));
+    if (!load_input_file(ctx.ui, op.title, t, chosen, "Failed to load file !", *bytes))
+        return 0;
+    // Sent as it is, but only once it holds what the unit expects.
+    if (const std::string why = input_content_problem(*bytes, kind); !why.empty()) {
+        report_input_refused(ctx.ui, op.title, t, "", chosen, why);
         return 0;
     }
     ctx.note_file(chosen, *bytes);
-    return confirm_and_run(ctx, op, std::move(bytes), std::move(call));
+    return confirm_and_run(ctx, op, std::move(bytes), std::move(call), "Sends " + path_text(chosen.filename()) + " to");
 }
 
 int without_file(batch_context& ctx, const cert_operation& op, hub_call call)
 {
-    if (!ctx.begin_command() || !ctx.check_capability(cap_certificates, op.title))
+    if (!ctx.begin_command(op.title) || !ctx.check_capability(cap_certificates, op.title))
         return 0;
-    return confirm_and_run(ctx, op, std::make_shared<const byte_vector>(), std::move(call));
+    return confirm_and_run(ctx, op, std::make_shared<const byte_vector>(), std::move(call), op.scope);
 }
 
 } // namespace
 
 int OnUploadCertificate(batch_context& ctx, const std::filesystem::path* path)
 {
-    return upload(ctx, certificate_upload, path, "User Certificate File",
+    return upload(ctx, certificate_upload, path, "User Certificate File", input_kind::certificate,
                   "Certificate Files (*.pem; *.der)|*.pem;*.der|All Files (*.*)|*.*||",
                   [](zt_hub& hub, CHubDevice& unit, const byte_vector& file) {
                       return hub.cert_upload(file, unit.job_progress);
@@ -101,7 +112,7 @@ int OnUploadCertificate(batch_context& ctx, const std::filesystem::path* path)
 
 int OnUploadCertificateKey(batch_context& ctx)
 {
-    return upload(ctx, key_upload, nullptr, "User Certificate Key File",
+    return upload(ctx, key_upload, nullptr, "User Certificate Key File", input_kind::private_key,
                   "Certificate Key Files (*.pem; *.der)|*.pem;*.der|All Files (*.*)|*.*||",
                   [](zt_hub& hub, CHubDevice& unit, const byte_vector& file) {
                       return hub.priv_upload(file, unit.job_progress);

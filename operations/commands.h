@@ -15,7 +15,9 @@ namespace talvor {
 int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path);
 
 // Configuration files (.cfg) and CT type tables (.csv).
-int OnDownloadConfiguration(batch_context& ctx);
+// With `folder`, every unit's file goes there under its own name, as for
+// several units, without asking; null asks for a file (one unit) or a folder.
+int OnDownloadConfiguration(batch_context& ctx, const std::filesystem::path* folder = nullptr);
 int OnUploadConfiguration(batch_context& ctx, const std::filesystem::path* path);
 // The category choice the upload offers over the selected units that take
 // configurations: available only where every one of them offers it.
@@ -45,7 +47,9 @@ std::string new_password_problem(const new_password_entry& entry);
 std::string unit_browser_url(CHubDevice& unit);
 // Stores the certificate the unit's WebSocket session presented in the
 // per-user trusted folder our TLS checks read; reports failures itself.
-// 0 on success, -1 on failure.
-int trust_unit_certificate(batch_context& ctx, CHubDevice& unit);
+// 0 on success; 1 when trusted but the certificate's other problems still
+// fail the TLS checks, 2 when they remain but the checks accept them (both
+// said in a warning, and in `still` when given); -1 on failure.
+int trust_unit_certificate(batch_context& ctx, CHubDevice& unit, std::string* still = nullptr);
 
 } // namespace talvor

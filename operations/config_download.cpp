@@ -1,5 +1,6 @@
 // Saving units' configurations as .cfg files.
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "inventory/ensure_login.h"
@@ -29,20 +30,25 @@ void download_job(batch_context& ctx, CHubDevice& unit, const fs::path& where, i
     if (r != 200)
         return finish_job(unit, env, false, status_reason("download failed", r));
     std::string reason;
-    const bool ok = attempts == 0
-                        ? replace_file_safely(where, bytes, reason) == 0
-                        : write_new_config_file(where, config_file_stem(unit.serial, unit.mac), bytes, reason).has_value();
-    if (!ok)
+    std::optional<fs::path> written;
+    if (attempts == 0) {
+        if (replace_file_safely(where, bytes, reason) == 0)
+            written = where;
+    } else {
+        written = write_new_config_file(where, config_file_stem(unit.serial, unit.mac), bytes, reason);
+    }
+    if (!written)
         return finish_job(unit, env, false, reason);
+    unit.job_file = *written;
     unit.hub->logout();
     finish_job(unit, env, true);
 }
 
 } // namespace
 
-int OnDownloadConfiguration(batch_context& ctx)
+int OnDownloadConfiguration(batch_context& ctx, const std::filesystem::path* folder)
 {
-    if (!ctx.begin_command() || !ctx.check_capability(cap_config, download_title))
+    if (!ctx.begin_command(download_title) || !ctx.check_capability(cap_config, download_title))
         return 0;
     unit_group& group = ctx.manager.group();
     int count = 0;
@@ -57,7 +63,12 @@ int OnDownloadConfiguration(batch_context& ctx)
 
     fs::path where;
     int attempts = 0;
-    if (count == 1) {
+    if (folder) {
+        // A folder named beforehand: one unit's file is named as several
+        // units' are, and never replaces one.
+        where = *folder;
+        attempts = 10;
+    } else if (count == 1) {
         file_request request;
         request.title = "Save \"" + config_unit_name(first->serial, first->mac) + "\" Configuration File";
         request.filter = config_filter;

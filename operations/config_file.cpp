@@ -45,6 +45,8 @@ std::optional<config_file_info> read_config_file_info(const byte_vector& bytes)
     const double active = p->get_number(member(*p, "filtering", "active")); // NaN when missing
     info.filtering_active = !std::isnan(active) && active != 0.0;
     info.has_log_conf = p->find(json_parser::root, "log_conf") != p->end();
+    if (const std::size_t name = member(*p, "glob_conf", "name"); p->is(name, json_type::string))
+        info.name = p->get_string(name);
     return info;
 }
 

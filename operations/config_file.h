@@ -18,6 +18,7 @@ struct config_file_info {
     std::int64_t sd_state = 0;   // "glob_conf" / "sd_state"
     bool filtering_active = false; // "filtering" / "active" nonzero
     bool has_log_conf = false;   // top-level "log_conf" present
+    std::string name;            // "glob_conf" / "name": the unit the file was taken from; may be empty
 };
 
 // Nothing when the text is not a JSON object or its "version" is 0,

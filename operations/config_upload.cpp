@@ -11,7 +11,8 @@
 #include "operations/commands.h"
 #include "operations/config_file.h"
 #include "operations/config_upload_job.h"
-#include "transport/file_bytes.h"
+#include "operations/file_checks.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -63,6 +64,9 @@ bool version_check(batch_context& ctx, int file_version)
                                     std::to_string(unit_version) + ")\r\n";
         if (unit_version < file_version) {
             u.excluded = 1;
+            ctx.skip(u, "the file's configuration format is newer than the unit's (" + std::to_string(file_version) +
+                            " > " + std::to_string(unit_version) + ")",
+                     false);
             if (reject_newer)
                 return;
             task_dialog_request r = error_dialog(
@@ -72,8 +76,12 @@ bool version_check(batch_context& ctx, int file_version)
             if (ctx.ui.task_dialog(r).verification_checked)
                 reject_newer = true;
         } else if (unit_version > file_version) {
+            const std::string older = "left out: the file's configuration format is older than the unit's (" +
+                                      std::to_string(file_version) + " < " + std::to_string(unit_version) + ")";
             if (older_answer != 0) {
                 u.excluded = older_answer == 1;
+                if (u.excluded)
+                    ctx.skip(u, older, false);
                 return;
             }
             task_dialog_request r;
@@ -85,6 +93,8 @@ bool version_check(batch_context& ctx, int file_version)
             r.verification_text = "Apply to all older configurations";
             const task_dialog_answer a = ctx.ui.task_dialog(r);
             u.excluded = a.button == IDNO;
+            if (u.excluded)
+                ctx.skip(u, older, false);
             if (a.verification_checked)
                 older_answer = a.button == IDNO ? 1 : 2;
         }
@@ -107,6 +117,7 @@ void sd_card_check(batch_context& ctx)
                 apply_to_all = true;
         }
         u.excluded = 1;
+        ctx.skip(u, "left out: the unit has no SD card for the log settings", false);
     });
 }
 
@@ -147,7 +158,7 @@ category_request category_rows(unit_group& group)
 
 int OnUploadConfiguration(batch_context& ctx, const fs::path* path)
 {
-    if (!ctx.begin_command() || !ctx.check_capability(cap_config, upload_title))
+    if (!ctx.begin_command(upload_title) || !ctx.check_capability(cap_config, upload_title))
         return 0;
     unit_group& group = ctx.manager.group();
     const std::string file_text = "\"" + std::string(product_class_name(group.selected_class)) + "\" Configuration File";
@@ -164,18 +175,29 @@ int OnUploadConfiguration(batch_context& ctx, const fs::path* path)
         file = *chosen;
     }
     auto bytes = std::make_shared<byte_vector>();
-    if (read_file_bytes(file, *bytes) != 0) {
-        ctx.ui.task_dialog(error_dialog(upload_title, file_text, "Failed to load file !"));
+    if (!load_input_file(ctx.ui, upload_title, file_text, file, "Failed to load file !", *bytes))
         return 0;
-    }
     ctx.note_file(file, *bytes);
     const auto info = read_config_file_info(*bytes);
     if (!info) {
-        ctx.ui.task_dialog(error_dialog(upload_title, file_text, "Configuration file version is invalid !"));
+        report_input_refused(ctx.ui, upload_title, file_text, "Configuration file version is invalid !", file,
+                             input_content_problem(*bytes, input_kind::configuration));
         return 0;
     }
     if (!version_check(ctx, info->version))
         return 0;
+    // A file saved from one unit carries that unit's name: said before the
+    // categories are chosen, as other units may take it.
+    if (!info->name.empty()) {
+        int others = 0;
+        for_each_candidate(group, [&](CHubDevice& u) { others += u.serial != info->name ? 1 : 0; });
+        if (others != 0 &&
+            !ask_yes(ctx, "Configuration file of unit \"" + info->name + "\"",
+                     "This file was saved from the unit \"" + info->name + "\" and holds its name. " +
+                         units_text(others) + " other than it" +
+                         " may take that name with the settings uploaded.\n\nAre you sure you want to continue ?"))
+            return 0;
+    }
 
     const auto chosen = ctx.ui.choose_categories(category_rows(group));
     if (!chosen)
@@ -203,7 +225,10 @@ int OnUploadConfiguration(batch_context& ctx, const fs::path* path)
     }
     if (!any_candidate(group))
         return 0;
-    if (!ctx.ConfirmParanoid("Upload configuration to selected devices", upload_title, nullptr))
+    int units = 0;
+    for_each_candidate(group, [&](CHubDevice&) { ++units; });
+    const std::string scope = "Sends " + path_text(file.filename()) + " to " + units_text(units) + ".";
+    if (!ctx.ConfirmParanoid("Upload configuration to selected devices", upload_title, scope, nullptr))
         return 0;
 
     ctx.clear_cancels();

@@ -9,7 +9,8 @@
 #include "operations/commands.h"
 #include "operations/config_upload_job.h"
 #include "operations/ct_table.h"
-#include "transport/file_bytes.h"
+#include "operations/file_checks.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -24,7 +25,7 @@ constexpr int last_version_without_ct = 6;
 
 int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path)
 {
-    if (!ctx.begin_command() || !ctx.check_capability(cap_config, ct_title))
+    if (!ctx.begin_command(ct_title) || !ctx.check_capability(cap_config, ct_title))
         return 0;
     unit_group& group = ctx.manager.group();
     const std::string file_text = "\"" + std::string(product_class_name(group.selected_class)) + "\" CT Type File";
@@ -41,14 +42,17 @@ int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path)
         file = *chosen;
     }
     byte_vector bytes;
-    if (read_file_bytes(file, bytes) != 0) {
-        ctx.ui.task_dialog(error_dialog(ct_title, file_text, "Failed to load file !"));
+    if (!load_input_file(ctx.ui, ct_title, file_text, file, "Failed to load file !", bytes))
         return 0;
-    }
     std::vector<ct_type_row> rows;
     ctx.note_file(file, bytes);
     if (int line = load_ct_table({reinterpret_cast<const char*>(bytes.data()), bytes.size()}, rows)) {
         ctx.ui.task_dialog(error_dialog(ct_title, ct_parse_failure_text(line), "CT type file is invalid !"));
+        return 0;
+    }
+    // A table without rows would empty the units' own.
+    if (rows.empty()) {
+        report_input_refused(ctx.ui, ct_title, file_text, "CT type file is invalid !", file, "holds no CT types");
         return 0;
     }
     const std::string json = ct_types_json(rows);
@@ -66,7 +70,11 @@ int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path)
     }
     if (!too_old.empty())
         return 0;
-    if (!ctx.ConfirmParanoid("Upload CT types to selected devices", ct_title, nullptr))
+    int units = 0;
+    group.for_each_selected_with(cap_config, [&](CHubDevice&) { ++units; });
+    const std::string scope = "Sends " + path_text(file.filename()) + " (" + std::to_string(rows.size()) + " CT type" +
+                              (rows.size() == 1 ? "" : "s") + ") to " + units_text(units) + ".";
+    if (!ctx.ConfirmParanoid("Upload CT types to selected devices", ct_title, scope, nullptr))
         return 0;
 
     ctx.clear_cancels();

@@ -5,7 +5,8 @@
 #include "operations/commands.h"
 #include "operations/customisation_file.h"
 #include "operations/simple_job.h"
-#include "transport/file_bytes.h"
+#include "operations/file_checks.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -17,12 +18,13 @@ const std::string title = "Upload Customization";
 
 int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path, int upload)
 {
-    if (!ctx.begin_command() || !ctx.check_capability(cap_customisation, title))
+    if (!ctx.begin_command(title) || !ctx.check_capability(cap_customisation, title))
         return 0;
     unit_group& group = ctx.manager.group();
     const std::string file_kind = "\"" + std::string(product_class_name(group.selected_class)) + "\" Customization File";
 
     auto bytes = std::make_shared<byte_vector>();
+    std::filesystem::path sent;
     if (upload) {
         std::filesystem::path chosen;
         if (path) {
@@ -36,20 +38,24 @@ int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path,
                 return 0;
             chosen = *answer;
         }
-        if (read_file_bytes(chosen, *bytes) != 0) {
-            ctx.ui.task_dialog(error_dialog(title, file_kind, "Failed to load customization file !"));
+        if (!load_input_file(ctx.ui, title, file_kind, chosen, "Failed to load customization file !", *bytes))
             return 0;
-        }
         ctx.note_file(chosen, *bytes);
+        sent = chosen;
         if (!customisation_file_valid(*bytes)) {
-            ctx.ui.task_dialog(error_dialog(title, file_kind, "Customization file invalid !"));
+            report_input_refused(ctx.ui, title, file_kind, "Customization file invalid !", chosen,
+                                 input_content_problem(*bytes, input_kind::customisation));
             return 0;
         }
     } else {
         *bytes = customisation_removal_file();
     }
 
-    if (!ctx.ConfirmParanoid("Upload customization to selected devices", title, nullptr))
+    int units = 0;
+    group.for_each_selected_with(cap_customisation, [&](CHubDevice&) { ++units; });
+    const std::string scope = (upload ? "Sends " + path_text(sent.filename()) + " to " : "Removes the customization of ") +
+                              units_text(units) + ".";
+    if (!ctx.ConfirmParanoid("Upload customization to selected devices", title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();

@@ -42,7 +42,7 @@ std::string prepare_rail_module(zt_hub& hub, int target)
     return {};
 }
 
-std::string update_taps(CHubDevice& unit, zt_hub& hub, const firmware_job_args& a)
+std::string update_taps(CHubDevice& unit, zt_hub& hub, const firmware_job_args& a, std::string& note)
 {
     int n = 0;
     for (const auto& tap : unit.taps)
@@ -71,8 +71,14 @@ std::string update_taps(CHubDevice& unit, zt_hub& hub, const firmware_job_args& 
         const progress_range part = unit.job_progress.sub(double(k - 1) / n, double(k) / n);
         if (const int r = hub.upload_sys_firmware(*a.image, t, part, a.limit); r != 200)
             return tap.label + ": " + status_reason("upload", r);
-        if (!hub.wait_cancel((unit.capabilities & cap_quick_update) ? 2000 : 12000))
-            return "cancelled";
+        if (!hub.wait_cancel((unit.capabilities & cap_quick_update) ? 2000 : 12000)) {
+            // The TAPs before the cancel have their image: say so.
+            if (k == n) {
+                note = "uploaded (the wait after the last TAP was cancelled)";
+                return {};
+            }
+            return "cancelled after " + std::to_string(k) + " of " + std::to_string(n) + " TAPs were uploaded";
+        }
     }
     return {};
 }
@@ -111,21 +117,21 @@ void run_firmware_job(CHubDevice& unit, const connection_env& env, const firmwar
         return;
     }
     zt_hub& hub = *unit.hub;
-    std::string why;
+    std::string why, note;
     if (a.unit_itself) {
         if (a.image_class != unit.product_class)
             why = "image is for another product type";
         else if (const int r = hub.upload_net_firmware(*a.image, unit.job_progress, a.limit); r != 200)
             why = status_reason("upload", r);
     } else {
-        why = update_taps(unit, hub, a);
+        why = update_taps(unit, hub, a, note);
     }
     if (!why.empty()) {
         finish_job(unit, env, false, why);
         return;
     }
     hub.logout();
-    finish_job(unit, env, true);
+    finish_job(unit, env, true, note);
 }
 
 } // namespace talvor

@@ -6,7 +6,8 @@
 #include "operations/commands.h"
 #include "operations/firmware_job.h"
 #include "operations/firmware_verify.h"
-#include "transport/file_bytes.h"
+#include "operations/file_checks.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -109,10 +110,8 @@ bool load_image(batch_context& ctx, const std::filesystem::path* path, int& cls,
         chosen = *answer;
     }
     byte_vector bytes;
-    if (read_file_bytes(chosen, bytes) != 0) {
-        ctx.ui.task_dialog(error_dialog(window_title, t, "Failed to load file !"));
+    if (!load_input_file(ctx.ui, window_title, t, chosen, "Failed to load file !", bytes))
         return false;
-    }
     firmware_image image;
     image.source = chosen;
     image.data = std::make_shared<const byte_vector>(std::move(bytes));
@@ -122,7 +121,8 @@ bool load_image(batch_context& ctx, const std::filesystem::path* path, int& cls,
     else
         ok = image.classify(static_cast<std::uint32_t>(cls));
     if (!ok) {
-        ctx.ui.task_dialog(error_dialog(window_title, t, "Firmware image is invalid !"));
+        report_input_refused(ctx.ui, window_title, t, "Firmware image is invalid !", chosen,
+                             "not an image for this product class");
         return false;
     }
     cls = static_cast<int>(image.type);
@@ -155,7 +155,7 @@ std::string tap_note(const std::vector<CHubDevice*>& units)
 
 int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
 {
-    if (!ctx.begin_command())
+    if (!ctx.begin_command(batch_title))
         return 0;
     unit_group& group = ctx.manager.group();
     int cls = group.selected_class;
@@ -208,8 +208,19 @@ int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
         return 0;
 
     const std::string note = units_themselves ? std::string() : tap_note(targets);
-    if (!ctx.ConfirmParanoid("Update firmware on selected devices", batch_title, units_themselves ? nullptr : &note,
-                             verify_box_text, &ctx.verify_chosen))
+    int taps = 0;
+    if (!units_themselves)
+        for (CHubDevice* unit : targets)
+            for (const auto& t : unit->taps)
+                taps += t->selected ? 1 : 0;
+    // Images carry no version: their kind and size are what can be said.
+    const std::string scope = "Sends " + path_text(image->source.filename()) + " (" +
+                              (image->is_multi ? "a multi-image archive with " : "") + "an image for \"" +
+                              class_name(c) + "\"" + (image->has_signature() ? ", signed" : "") + ", " +
+                              size_text(image->size()) + ") to " +
+                              units_text(static_cast<int>(targets.size()), taps) + ".";
+    if (!ctx.ConfirmParanoid("Update firmware on selected devices", batch_title, scope,
+                             units_themselves ? nullptr : &note, verify_box_text, &ctx.verify_chosen))
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();

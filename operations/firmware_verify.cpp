@@ -72,35 +72,31 @@ void verify_job(CHubDevice& unit, const connection_env& env, int image_class, st
     const bool unit_itself = hub_class(image_class);
     const auto start = clock::now();
     bool went_down = false, answered = false;
-    std::string why;
     for (;;) {
         const double total = std::chrono::duration<double>(deadline - start).count();
         const double spent = std::chrono::duration<double>(clock::now() - start).count();
         unit.job_progress.set_raw(total > 0 ? std::min(spent / total, 1.0) : 1.0);
-        if (!pause(unit, look_interval_ms)) {
-            why = "cancelled";
-            break;
-        }
+        // The image was taken before the check began: cancelling the check
+        // leaves the update done, only unconfirmed.
+        if (!pause(unit, look_interval_ms))
+            return finish_job(unit, env, true, "uploaded, verification cancelled");
         const bool late = clock::now() >= deadline;
         if (ensure_login(unit, env) == 200 && read_versions(*unit.hub, *state->fresh, unit_itself)) {
             answered = true;
             state->after = firmware_versions(*state->fresh, image_class, taps);
             if (state->after != before)
-                break;
-            // Back from its restart with the old version, or never restarted.
-            if (went_down || late) {
-                why = "not installed";
-                break;
-            }
+                return finish_job(unit, env, true);
+            // Images carry no version: the same one may have been installed
+            // again. Say what was seen.
+            if (went_down)
+                return finish_job(unit, env, true, "version unchanged at " + before + ", the unit restarted");
         } else {
             went_down = true;
         }
-        if (late) {
-            why = answered ? "not installed" : "did not answer again";
-            break;
-        }
+        if (late)
+            return finish_job(unit, env, false,
+                              answered ? "version unchanged at " + before + ", no restart seen" : "did not answer again");
     }
-    finish_job(unit, env, why.empty(), why);
 }
 
 // The record takes the versions read, on the UI thread.

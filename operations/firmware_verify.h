@@ -20,10 +20,14 @@ std::string firmware_versions(const CHubDevice& unit, int image_class, const std
 
 // Follows the firmware batch just finished: for every unit it updated,
 // waits at most `timeout` for the unit to answer again and compares the
-// versions. A unit whose version did not change fails as "not installed",
-// one that did not answer again as "did not answer again". The outcomes
-// get the versions after, and the records the versions read. Runs its own
-// progress window; returns its result, or 2 when no unit was updated.
+// versions. Images carry no version, so a unit back from its restart with
+// the version it had succeeds with "version unchanged at X, the unit
+// restarted"; one that never went away fails with "..., no restart seen",
+// one that did not answer again with "did not answer again", and a
+// cancelled check leaves the update done as "uploaded, verification
+// cancelled". The outcomes get the versions after, and the records the
+// versions read. Runs its own progress window; returns its result, or 2
+// when no unit was updated.
 int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout);
 
 // The firmware confirmation's check box that asks for verify_firmware, and

@@ -29,10 +29,12 @@ const char* not_added_text(unit_failure reason)
     return "not known";
 }
 
-void not_added_list::note(std::string address, unit_failure reason)
+std::string not_added_unit::text() const { return detail.empty() ? not_added_text(reason) : detail; }
+
+void not_added_list::note(std::string address, unit_failure reason, std::string detail)
 {
     forget(address);
-    entries_.push_back({std::move(address), reason});
+    entries_.push_back({std::move(address), reason, std::move(detail)});
 }
 
 bool not_added_list::forget(const std::string& address)

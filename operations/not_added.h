@@ -12,6 +12,9 @@ namespace talvor {
 struct not_added_unit {
     std::string address; // address text
     unit_failure reason = unit_failure::none;
+    std::string detail;  // said instead of the reason's text when set ("duplicate of ...")
+
+    std::string text() const;
 };
 
 // The reason as the user reads it ("no answer", "already listed", ...).
@@ -22,7 +25,7 @@ const char* not_added_text(unit_failure reason);
 // until cleared, so a list read after a long discovery is still whole.
 class not_added_list {
 public:
-    void note(std::string address, unit_failure reason);
+    void note(std::string address, unit_failure reason, std::string detail = {});
     // False when the address had no entry.
     bool forget(const std::string& address);
     void clear() { entries_.clear(); }

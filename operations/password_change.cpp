@@ -73,7 +73,7 @@ std::string new_password_problem(const new_password_entry& entry)
 
 int OnChangePassword(batch_context& ctx)
 {
-    if (!ctx.begin_command())
+    if (!ctx.begin_command(title))
         return 0;
     unit_group& group = ctx.manager.group();
     if (group.selected_class != class_orvane_system && group.selected_class != class_talvor_system)
@@ -90,7 +90,8 @@ int OnChangePassword(batch_context& ctx)
             break;
         }
     }
-    if (!ctx.ConfirmParanoid("Change the administrator password on selected devices", title, nullptr))
+    const std::string scope = "Changes the administrator password of " + units_text(group.count_selected()) + ".";
+    if (!ctx.ConfirmParanoid("Change the administrator password on selected devices", title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();

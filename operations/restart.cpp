@@ -12,6 +12,7 @@ namespace talvor {
 namespace {
 
 constexpr int restart_wait_ms = 7000;
+constexpr const char* restart_title = "Restart Devices";
 
 bool hub_class(int product_class)
 {
@@ -31,9 +32,10 @@ void restart_job(CHubDevice& unit, const connection_env& env, int selected_class
             hub.logout();
             return finish_job(unit, env, false, operation_failure_reason("restart", status));
         }
-        // The unit goes down now: no logout.
+        // The unit goes down now: no logout. It took the restart, so a
+        // cancel during the wait only ends the wait.
         if (!timed_wait(hub, restart_wait_ms, unit.job_progress, unit.job_progress.low, unit.job_progress.high))
-            return finish_job(unit, env, false, "cancelled");
+            return finish_job(unit, env, true, "restarting (the wait for it was cancelled)");
         return finish_job(unit, env, true);
     }
 
@@ -54,7 +56,7 @@ void restart_job(CHubDevice& unit, const connection_env& env, int selected_class
 
 int OnRestart(batch_context& ctx)
 {
-    if (!ctx.begin_command())
+    if (!ctx.begin_command(restart_title))
         return 0;
     unit_group& group = ctx.manager.group();
     const int selected_class = group.selected_class;
@@ -81,7 +83,21 @@ int OnRestart(batch_context& ctx)
         footer = "There is no ability to restart individual TAPs. All the TAPs connected to the same Brevik or "
                  "Orvane as the selected TAPs will be restarted";
     }
-    if (!ctx.ConfirmParanoid("Restart selected devices", "Restart Devices", footer.empty() ? nullptr : &footer))
+    int units = 0, taps = 0;
+    if (hub_class(selected_class)) {
+        units = group.count_selected();
+    } else {
+        group.for_each_with_selected_taps([&](CHubDevice& u) {
+            ++units;
+            for (const auto& t : u.taps)
+                taps += t->selected ? 1 : 0;
+        });
+    }
+    const std::string scope =
+        hub_class(selected_class)
+            ? "Restarts " + units_text(units) + (code == restart_unit_and_taps ? " with their TAPs." : ".")
+            : "Restarts every TAP of " + units_text(units) + ", for the " + units_text(units, taps) + " selected.";
+    if (!ctx.ConfirmParanoid("Restart selected devices", restart_title, scope, footer.empty() ? nullptr : &footer))
         return 0;
     ctx.clear_cancels();
 
@@ -96,7 +112,7 @@ int OnRestart(batch_context& ctx)
         group.for_each_selected(dispatch);
     else
         group.for_each_with_selected_taps(dispatch);
-    return ctx.ShowOperationProgress("Restarting selected device(s)", "Restart Devices");
+    return ctx.ShowOperationProgress("Restarting selected device(s)", restart_title);
 }
 
 } // namespace talvor

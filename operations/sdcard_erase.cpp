@@ -8,9 +8,12 @@ namespace talvor {
 int OnEraseSdCard(batch_context& ctx)
 {
     const std::string title = "Erase SD-Card";
-    if (!ctx.begin_command() || !ctx.check_capability(cap_sdcard, title))
+    if (!ctx.begin_command(title) || !ctx.check_capability(cap_sdcard, title))
         return 0;
-    if (!ctx.ConfirmParanoid("Erase SD-Card on selected devices", title, nullptr))
+    int units = 0;
+    ctx.manager.group().for_each_selected_with(cap_sdcard, [&](CHubDevice&) { ++units; });
+    const std::string scope = "Erases the SD cards of " + units_text(units) + ". This cannot be undone.";
+    if (!ctx.ConfirmParanoid("Erase SD-Card on selected devices", title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();

@@ -26,13 +26,16 @@ namespace talvor {
 
 class do_discover;
 
-// A unit a refresh removed, as it was just before it is destroyed.
+// A unit a refresh removed, as it was just before it is destroyed. A
+// duplicate may already have been shown: the listener takes it out again.
 struct removed_unit {
     const CHubDevice* unit = nullptr; // for lookups only; destroyed right after
     std::string address;              // address text
     std::string label;
+    std::string serial;               // empty when never read
     int protocol = 0;                 // protocol_http, protocol_wss, 0 when not known
     unit_failure reason = unit_failure::none;
+    std::string detail;               // "duplicate of <label of the unit kept>"; else empty
 };
 
 // The front end's side. Every call comes on the UI thread.
@@ -80,6 +83,8 @@ public:
     add_result add_device(std::string_view box_text);
     // Loads an address list, reporting errors itself; 0 or -1.
     int load_address_list(const std::filesystem::path& path);
+    // Adds addresses already read, in their order, as a list's are added.
+    void add_addresses(const std::vector<ip_address>& addresses);
     // Add Multiple: asks for the file, then loads it. false when cancelled.
     bool add_multiple();
     // The Refresh command: every unit whose worker is free drops its TAPs,
@@ -121,9 +126,12 @@ private:
     void on_discovery_done(message_reply& reply);
     int ask_password(const std::string& label, byte_vector& out);
     int ask_security(const std::string& label, std::uint32_t problems);
-    void remove_after_refresh(CHubDevice& unit, unit_failure reason);
-    void note_not_added(std::string address, unit_failure reason);
-    bool listed_elsewhere(const CHubDevice& unit) const;
+    // `kept`: for a duplicate, the unit it was found to be.
+    void remove_after_refresh(CHubDevice& unit, unit_failure reason, const CHubDevice* kept = nullptr);
+    void note_not_added(std::string address, unit_failure reason, std::string detail = {});
+    // The other idle units that are this one, in the group's order.
+    std::vector<CHubDevice*> listed_elsewhere(const CHubDevice& unit) const;
+    bool listed_before(const CHubDevice& a, const CHubDevice& b) const;
     void reset_security_answer() { group_->prompt.security_answer.store(-1); }
 
     window_bridge& bridge_;

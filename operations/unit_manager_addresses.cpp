@@ -1,6 +1,7 @@
 #include "inventory/address_entry.h"
 #include "inventory/address_list.h"
 #include "operations/unit_manager.h"
+#include "operations/file_checks.h"
 #include "transport/file_bytes.h"
 
 namespace talvor {
@@ -29,8 +30,8 @@ int unit_manager::load_address_list(const std::filesystem::path& path)
 {
     const std::string heading = address_list_heading(path);
     byte_vector bytes;
-    if (read_file_bytes(path, bytes) != 0) {
-        ui_.task_dialog(error_dialog(add_multiple_title, heading, "Failed to load file !"));
+    if (const std::string why = read_file_problem(path, bytes); !why.empty()) {
+        report_input_refused(ui_, add_multiple_title, heading, "Failed to load file !", path, why);
         return -1;
     }
     const address_list_result list = parse_address_list(bytes);
@@ -39,9 +40,14 @@ int unit_manager::load_address_list(const std::filesystem::path& path)
                                      "File format is invalid, error at line " + std::to_string(list.error_line) + " !"));
         return -1;
     }
-    for (std::size_t k = 0; k < list.addresses.size(); ++k)
-        on_unit_found(k, make_unit_address(list.addresses[k]), true);
+    add_addresses(list.addresses);
     return 0;
+}
+
+void unit_manager::add_addresses(const std::vector<ip_address>& addresses)
+{
+    for (std::size_t k = 0; k < addresses.size(); ++k)
+        on_unit_found(k, make_unit_address(addresses[k]), true);
 }
 
 bool unit_manager::add_multiple()

@@ -75,21 +75,30 @@ void unit_manager::job_reported(CHubDevice& unit)
     if (unit.job_result.load() != job_succeeded) {
         const unit_failure why = unit.login.failure.load();
         remove_after_refresh(unit, why == unit_failure::none ? unit_failure::unreachable : why);
-    } else if (listed_elsewhere(unit)) {
-        remove_after_refresh(unit, unit_failure::duplicate);
-    } else {
-        if (not_added_.forget(unit.address_string()) && listener_)
-            listener_->not_added_changed();
-        if (listener_)
-            listener_->unit_ready(unit);
+        return;
     }
+    // Of two addresses that lead to one unit, the one listed first stays,
+    // whichever answered first: the user's order decides, not the network.
+    const std::vector<CHubDevice*> same = listed_elsewhere(unit);
+    if (!same.empty() && listed_before(*same.front(), unit)) {
+        remove_after_refresh(unit, unit_failure::duplicate, same.front());
+        return;
+    }
+    for (CHubDevice* later : same)
+        remove_after_refresh(*later, unit_failure::duplicate, &unit);
+    if (not_added_.forget(unit.address_string()) && listener_)
+        listener_->not_added_changed();
+    if (listener_)
+        listener_->unit_ready(unit);
 }
 
-// The duplicate check after a refresh. Units whose own job has not reported
-// are left out: their worker may be writing the very MAC read here, and
-// such a unit is checked against this one when its own job reports.
-bool unit_manager::listed_elsewhere(const CHubDevice& unit) const
+// The duplicate check after a refresh, in the group's order. Units whose
+// own job has not reported are left out: their worker may be writing the
+// very MAC read here, and such a unit is checked against this one when its
+// own job reports.
+std::vector<CHubDevice*> unit_manager::listed_elsewhere(const CHubDevice& unit) const
 {
+    std::vector<CHubDevice*> out;
     const unit_address me = unit.identity();
     for (const auto& other : group_->units()) {
         // The address never changes after creation, so it is compared
@@ -102,30 +111,45 @@ bool unit_manager::listed_elsewhere(const CHubDevice& unit) const
         if (busy_.contains(other.get()))
             continue;
         if (same_address || other->mac == me.mac)
+            out.push_back(other.get());
+    }
+    return out;
+}
+
+bool unit_manager::listed_before(const CHubDevice& a, const CHubDevice& b) const
+{
+    for (const auto& u : group_->units()) {
+        if (u.get() == &a)
             return true;
+        if (u.get() == &b)
+            return false;
     }
     return false;
 }
 
-void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason)
+void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason, const CHubDevice* kept)
 {
+    // "duplicate of TLV-21001 [127.92.0.1]": which unit it was found to be.
+    const std::string detail = kept ? "duplicate of " + kept->label : std::string();
     if (listener_) {
         removed_unit info;
         info.unit = &unit;
         info.address = unit.address_string();
         info.label = unit.label;
+        info.serial = unit.serial;
         info.protocol = unit_protocol(unit);
         info.reason = reason;
+        info.detail = detail;
         listener_->unit_removed(info);
     }
     std::string address = unit.address_string();
     group_->remove_unit(&unit);
-    note_not_added(std::move(address), reason);
+    note_not_added(std::move(address), reason, detail);
 }
 
-void unit_manager::note_not_added(std::string address, unit_failure reason)
+void unit_manager::note_not_added(std::string address, unit_failure reason, std::string detail)
 {
-    not_added_.note(std::move(address), reason);
+    not_added_.note(std::move(address), reason, std::move(detail));
     if (listener_)
         listener_->not_added_changed();
 }

@@ -33,4 +33,19 @@ int read_file_bytes(const std::filesystem::path& path, std::vector<std::uint8_t>
     return 0;
 }
 
+std::string read_file_problem(const std::filesystem::path& path, std::vector<std::uint8_t>& out)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (status.type() == std::filesystem::file_type::not_found)
+        return "not found";
+    if (status.type() == std::filesystem::file_type::directory)
+        return "a folder, not a file";
+    if (read_file_bytes(path, out) != 0) {
+        const auto size = std::filesystem::file_size(path, ec);
+        return !ec && size > max_file_bytes ? "larger than 16 MiB" : "not readable";
+    }
+    return {};
+}
+
 } // namespace talvor

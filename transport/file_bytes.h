@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace talvor {
@@ -13,5 +14,10 @@ inline constexpr std::size_t max_file_bytes = 0x1000000;
 // read, or when it is longer than max_file_bytes: a cut file would be sent or
 // parsed as if it were whole.
 int read_file_bytes(const std::filesystem::path& path, std::vector<std::uint8_t>& out);
+
+// read_file_bytes, saying why it refused: "not found", "a folder, not a
+// file", "not readable" or "larger than 16 MiB". Empty when `out` holds the
+// whole file.
+std::string read_file_problem(const std::filesystem::path& path, std::vector<std::uint8_t>& out);
 
 } // namespace talvor

@@ -136,23 +136,17 @@ void CMainDialog::select_class()
     unit_group& group = manager_->group();
     if (!manager_->busy().empty() || group.selected_class == class_unknown)
         return;
-    const bool units = group.selected_class == class_orvane_system || group.selected_class == class_talvor_system;
     tree_->setUpdatesEnabled(false);
     group.raise_check_guard();
-    for (const auto& unit : group.units()) {
-        if (units) {
-            if (unit->product_class == group.selected_class && unit->tree_item != no_tree_node) {
-                unit->selected = 1;
-                item_of(*unit)->setCheckState(0, Qt::Checked);
-            }
-            continue;
+    group.for_each_class_member(group.selected_class, [&](CHubDevice& unit, CTapDevice* tap) {
+        if (tap && tap->tree_item != no_tree_node) {
+            tap->selected = 1;
+            item_of(*tap)->setCheckState(0, Qt::Checked);
+        } else if (!tap && unit.tree_item != no_tree_node) {
+            unit.selected = 1;
+            item_of(unit)->setCheckState(0, Qt::Checked);
         }
-        for (const auto& tap : unit->taps)
-            if (tap->product_class == group.selected_class && tap->tree_item != no_tree_node) {
-                tap->selected = 1;
-                item_of(*tap)->setCheckState(0, Qt::Checked);
-            }
-    }
+    });
     tree_->setUpdatesEnabled(true);
     group.lower_check_guard();
     update_status();
@@ -230,9 +224,21 @@ void CMainDialog::unit_ready(CHubDevice& unit)
     update_buttons();
 }
 
-void CMainDialog::unit_removed(const removed_unit&)
+void CMainDialog::unit_removed(const removed_unit& info)
 {
     require_ui_thread("unit_removed");
+    // A unit shown already can turn out to be a duplicate of one listed
+    // before it that answered later: its node goes, and an emptied hub
+    // type node with it.
+    if (info.unit && info.unit->tree_item != no_tree_node) {
+        QTreeWidgetItem* node = item_of(*info.unit);
+        QTreeWidgetItem* type_node = node->parent();
+        delete node;
+        if (type_node && type_node->childCount() == 0)
+            delete type_node;
+        update_status();
+        refresh_details();
+    }
     update_buttons();
 }
 

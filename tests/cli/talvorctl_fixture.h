@@ -112,7 +112,7 @@ inline std::string unescape(const std::string& raw)
 
 // The units of a --json run by address: result, protocol, error, details.
 struct unit_view {
-    std::string result, protocol, error, label, version_before, version_after;
+    std::string result, protocol, error, reason, label, version_before, version_after;
     std::map<std::string, std::string> details;
     int taps = 0;
 };
@@ -132,6 +132,7 @@ inline std::map<std::string, unit_view> units_of(const std::string& json)
         v.result = p->get_string(p->find(u, "result"));
         v.protocol = p->get_string(p->find(u, "protocol"));
         v.error = p->get_string(p->find(u, "error"));
+        v.reason = p->get_string(p->find(u, "reason"));
         v.label = p->get_string(p->find(u, "label"));
         v.version_before = p->get_string(p->find(u, "version_before"));
         v.version_after = p->get_string(p->find(u, "version_after"));

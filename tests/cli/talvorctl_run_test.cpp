@@ -89,8 +89,8 @@ TEST_F(TalvorctlRun, AddressListErrorsFailTheRun)
 {
     std::ofstream(dir_ / "list.txt") << "# units\n127.8.4.1\n10.0.0.x\n";
     auto r = run("--password-file password show --list list.txt");
-    EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("File format is invalid, error at line 3 !"), std::string::npos) << r.err;
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("address list list.txt: not an address list: error at line 3"), std::string::npos) << r.err;
 }
 
 namespace {

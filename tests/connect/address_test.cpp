@@ -113,7 +113,7 @@ TEST_F(address_list_test, a_list_adds_every_new_address_and_resets_the_security_
 
     // A missing file and the Add Multiple picker.
     EXPECT_EQ(manager->load_address_list(p.parent_path() / "missing.txt"), -1);
-    EXPECT_EQ(ui.tasks.back().content, "Failed to load file !");
+    EXPECT_EQ(ui.tasks.back().content, "Failed to load file !\n\n" + (p.parent_path() / "missing.txt").string() + ": not found");
     EXPECT_EQ(ui.tasks.back().main_instruction, "Address List \"missing.txt\"");
     EXPECT_FALSE(manager->add_multiple());
     ASSERT_EQ(ui.file_prompts.size(), 1u);

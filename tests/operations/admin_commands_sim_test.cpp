@@ -210,10 +210,10 @@ TEST_F(admin_commands_test, customization_is_sent_whole_and_bad_files_stop_befor
     const auto missing = work / "missing.cst";
 
     EXPECT_EQ(OnUploadCustomization(*ctx, &bad, 1), 0);
-    EXPECT_EQ(ui.tasks.back().content, "Customization file invalid !");
+    EXPECT_EQ(ui.tasks.back().content, "Customization file invalid !\n\n" + bad.string() + ": not a customization file");
     EXPECT_EQ(ui.tasks.back().main_instruction, "\"Talvor System\" Customization File");
     EXPECT_EQ(OnUploadCustomization(*ctx, &missing, 1), 0);
-    EXPECT_EQ(ui.tasks.back().content, "Failed to load customization file !");
+    EXPECT_EQ(ui.tasks.back().content, "Failed to load customization file !\n\n" + missing.string() + ": not found");
     EXPECT_TRUE(events("c", "customise").empty());
 
     const auto logouts_before = events("c", "logout").size();
@@ -228,21 +228,39 @@ TEST_F(admin_commands_test, customization_is_sent_whole_and_bad_files_stop_befor
 
 TEST_F(admin_commands_test, an_http_unit_refuses_every_certificate_operation_locally)
 {
-    serve(hub("h", "127.13.5.1", gen_conf("0.60.0", cap_config | cap_certificates)), 1);
-    ui.file_answer = file("any.pem", "-----BEGIN CERTIFICATE-----\n");
+    // One claims the certificate commands, the other does not: the first
+    // fails locally, the second is passed over with the reason.
+    serve(hub("h", "127.13.5.1", gen_conf("0.60.0", cap_config | cap_certificates)) + "," +
+              hub("n", "127.13.5.2", gen_conf("0.60.0", cap_config)),
+          2);
+    const issued cert = test_authority().issue(cert_options{"127.13.5.1"});
     using command = int (*)(batch_context&);
-    const std::pair<command, const char*> commands[] = {
-        {[](batch_context& c) { return OnUploadCertificate(c, nullptr); }, "certificate upload failed (-1)"},
-        {OnUploadCertificateKey, "key upload failed (-1)"},
-        {OnRegenerateFallbackCertificate, "fallback certificate regeneration failed (-1)"},
-        {OnEraseCertificate, "certificate erase failed (-1)"},
+    const std::tuple<command, std::string, const char*> commands[] = {
+        {[](batch_context& c) { return OnUploadCertificate(c, nullptr); }, cert.cert_pem,
+         "certificate upload failed (-1)"},
+        {OnUploadCertificateKey, cert.key_pem, "key upload failed (-1)"},
+        {OnRegenerateFallbackCertificate, "", "fallback certificate regeneration failed (-1)"},
+        {OnEraseCertificate, "", "certificate erase failed (-1)"},
     };
-    for (const auto& [run, reason] : commands) {
+    for (const auto& [run, bytes, reason] : commands) {
+        ui.file_answer = file("any.pem", bytes);
         EXPECT_EQ(run(*ctx), IDOK);
         EXPECT_EQ(failure_of(unit_at("127.13.5.1")), reason);
+        ASSERT_EQ(ctx->skipped().size(), 1u);
+        EXPECT_EQ(ctx->skipped()[0].reason, "HTTP units have no certificate commands");
+        EXPECT_EQ(outcome_status(ctx->skipped()[0]), std::string("skipped"));
     }
-    for (const auto& r : fleet->requests("h"))
+    for (const auto& r : fleet->requests())
         EXPECT_EQ(r.target.find("cert"), std::string::npos) << r.target;
+}
+
+TEST_F(admin_commands_test, a_restart_the_unit_took_stays_done_when_the_wait_is_cancelled)
+{
+    serve(hub("r", "127.13.8.1", gen_conf("0.60.0")), 1);
+    ui.cancel_when = [this](const progress_state&) { return !events("r", "reboot").empty(); };
+    EXPECT_EQ(OnRestart(*ctx), IDOK);
+    ASSERT_TRUE(ui.progress.cancelled);
+    EXPECT_EQ(failure_of(unit_at("127.13.8.1")), "ok");
 }
 
 TEST_F(admin_commands_test, an_uploaded_certificate_and_key_are_served_after_the_restart)
@@ -288,6 +306,16 @@ TEST_F(admin_commands_test, a_trusted_unit_connects_at_standard_without_the_ques
     refresh();
     EXPECT_EQ(listener.ready.size(), 2u);
     EXPECT_EQ(ui.security_prompts(), 3u); // the HTTP unit alone asked again
+}
+
+TEST_F(admin_commands_test, trusting_an_expired_certificate_says_what_is_still_wrong)
+{
+    settings.tls_checks = 1;
+    serve(R"({"name":"x","kind":"wss","address":"127.13.9.1","cert":"expired"})", 1);
+    std::string still;
+    EXPECT_EQ(trust_unit_certificate(*ctx, unit_at("127.13.9.1"), &still), 1);
+    EXPECT_EQ(still, "trusted, but the unit still fails the TLS checks: Certificate is invalid");
+    EXPECT_EQ(ui.tasks.back().main_instruction, "Certificate trusted, problems remain");
 }
 
 } // namespace

@@ -101,7 +101,7 @@ TEST_F(batch_fixture, the_word_confirmation_never_preselects_the_right_word_and_
                 shown = r;
                 return task_dialog_answer{pick == 1999 ? IDCANCEL : IDOK, pick == 1999 ? r.ok_radio : pick, false};
             };
-            const int result = ctx->ConfirmParanoid("Update firmware on selected devices", "Update Firmware",
+            const int result = ctx->ConfirmParanoid("Update firmware on selected devices", "Update Firmware", "",
                                                     seed % 2 ? &footer : nullptr);
             EXPECT_EQ(result != 0, pick == shown.ok_radio) << seed << " " << pick;
         }
@@ -182,7 +182,7 @@ TEST_F(batch_fixture, two_units_one_failing_average_error_state_and_outcomes)
     EXPECT_EQ(r.verification_text, "Cancel Operation");
     EXPECT_TRUE(ui.progress.error_seen);
     EXPECT_TRUE(ui.progress.last.finished);
-    EXPECT_EQ(ui.progress.last.position, 100);
+    EXPECT_EQ(ui.progress.last.position, 50); // the failed unit did no work
     EXPECT_EQ(progress_summary(ui.progress.last), "1 of 2 units done, 1 failed");
     EXPECT_EQ(ui.progress.last.results, "127.7.50.1: unit refused the file");
     ASSERT_EQ(ctx->outcomes().size(), 2u);
@@ -241,7 +241,7 @@ TEST_F(batch_fixture, beyond_the_limit_units_wait_their_turn_and_a_cancel_drops_
             gate.arrive_and_wait();
             finish_job(*u, env, true);
         }, dispatch_form::unguarded));
-    EXPECT_EQ(progress_summary(ctx->progress()), "0 of 3 units done, 2 waiting");
+    EXPECT_EQ(progress_summary(ctx->progress()), "0 of 3 units done, 2 waiting; slowest: 127.7.50.1 at 0%");
     // Cancel while the first unit works: the two waiting never start.
     ui.cancel_when = [&](const progress_state& s) {
         gate.release();

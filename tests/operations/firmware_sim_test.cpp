@@ -13,6 +13,7 @@
 #include "inventory/unit_group.h"
 #include "operations/commands.h"
 #include "operations/firmware_job.h"
+#include "operations/firmware_verify.h"
 #include "simulator/hubsim.h"
 #include "simulator/unit.h"
 #include "tests/connect/connect_fixture.h"
@@ -125,7 +126,7 @@ TEST_F(firmware_sim_test, unit_images_over_both_protocols_with_one_failing_and_t
     EXPECT_EQ(OnFirmwareUpdate(*ctx, &path), IDOK);
 
     EXPECT_TRUE(ui.progress.error_seen);
-    EXPECT_EQ(ui.progress.last.position, 100);
+    EXPECT_EQ(ui.progress.last.position, 75); // three of four units did the work
     EXPECT_EQ(outcome_of(unit(0)), "ok");
     EXPECT_EQ(outcome_of(unit(1)), "ok");
     EXPECT_EQ(outcome_of(unit(2)), "ok");
@@ -217,8 +218,48 @@ TEST_F(firmware_sim_test, cancel_in_the_pause_after_an_upload_ends_the_job_at_on
     EXPECT_EQ(OnFirmwareUpdate(*ctx, &path), IDOK);
     ASSERT_TRUE(ui.progress.cancelled);
     EXPECT_LT(std::chrono::steady_clock::now() - cancelled_at, 1s);
-    EXPECT_EQ(outcome_of(u), "cancelled");
+    // The TAP took its image before the cancel: done, only the wait was cut.
+    EXPECT_EQ(outcome_of(u), "ok");
+    EXPECT_EQ(ctx->outcomes().front().reason, "uploaded (the wait after the last TAP was cancelled)");
     EXPECT_EQ(events("slow", "fw_sys").size(), 1u);
+}
+
+TEST_F(firmware_sim_test, work_accepted_before_a_cancel_is_reported_done)
+{
+    // The check after an update is cancelled while the unit installs: the
+    // image was taken, so the unit is done, with that said.
+    serve({unit_json("v", "http", "127.14.5.1", "0.60.0", cap_progress, R"(,"install_ms":20000)")});
+    const auto path = file(hub_image(300));
+    ASSERT_EQ(OnFirmwareUpdate(*ctx, &path), IDOK);
+    ui.cancel_when = [](const progress_state& s) { return s.position > 0; };
+    EXPECT_EQ(verify_firmware(*ctx, 60s), IDOK);
+    ASSERT_TRUE(ui.progress.cancelled);
+    EXPECT_EQ(outcome_of(unit(0)), "ok");
+    EXPECT_EQ(ctx->outcomes().front().reason, "uploaded, verification cancelled");
+    EXPECT_EQ(outcome_status(ctx->outcomes().front()), std::string("ok"));
+}
+
+TEST_F(firmware_sim_test, the_bar_shows_work_done_and_names_the_unit_furthest_behind)
+{
+    serve({unit_json("fast", "http", "127.14.6.1", "0.60.0", cap_progress),
+           unit_json("slow", "http", "127.14.6.2", "0.60.0", cap_progress, R"(,"faults":{"slow_upload":40})"),
+           unit_json("bad", "http", "127.14.6.3", "0.60.0", cap_progress,
+                     R"(,"faults":{"fail":{"fw_net_file.action":500}})")});
+    std::vector<progress_state> seen;
+    ui.cancel_when = [&](const progress_state& s) {
+        seen.push_back(s);
+        return false;
+    };
+    const auto path = file(hub_image(256 * 1024));
+    ASSERT_EQ(OnFirmwareUpdate(*ctx, &path), IDOK);
+    bool named = false;
+    for (const progress_state& s : seen) {
+        // Never more than the units done and the parts of those at work.
+        EXPECT_LE(s.position, (s.done + (s.total - s.done - s.failed)) * 100 / s.total);
+        named = named || s.slowest.rfind("slow [127.14.6.2] at ", 0) == 0;
+    }
+    EXPECT_TRUE(named);
+    EXPECT_EQ(ui.progress.last.position, 66); // two of three done, one failed
 }
 
 TEST(firmware_target_test, targets_and_rail_module_values)
