@@ -136,9 +136,17 @@ std::vector<std::string> verbs()
     return out;
 }
 
+const listing_command* find_listing_command(std::string_view verb)
+{
+    for (const listing_command& c : listing_commands)
+        if (verb == c.name)
+            return &c;
+    return nullptr;
+}
+
 bool known_verb(std::string_view verb)
 {
-    return verb == "show" || verb == "discover" || find_batch_command(verb);
+    return find_listing_command(verb) || find_batch_command(verb);
 }
 
 bool applies_to(const global_option& g, std::string_view verb)
@@ -152,7 +160,7 @@ std::string synopsis(std::string_view verb)
     std::string text(verb);
     const batch_command* c = find_batch_command(verb);
     if (!c)
-        return text + (verb == "show" ? " TARGETS" : "");
+        return text + find_listing_command(verb)->operands;
     if (c->operand && c->operand_or)
         text += std::string(" (") + c->operand + " | " + c->operand_or + ")";
     else if (c->operand)
@@ -249,9 +257,8 @@ std::string command_help(std::string_view verb)
         return {};
     const batch_command* c = find_batch_command(verb);
     std::string text = "usage: talvorctl [options] " + synopsis(verb) + "\n\n";
-    for (const listing_command& l : listing_commands)
-        if (verb == l.name)
-            text += std::string(l.summary) + "\n";
+    if (const listing_command* l = find_listing_command(verb))
+        text += std::string(l->summary) + "\n";
     if (c) {
         // The notes, indented for the commands list of --help, start at the margin here.
         text += std::string(c->summary) + "\n";
