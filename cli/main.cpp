@@ -28,9 +28,12 @@ constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_interrupted = 130;
 
+std::string usage_command; // this run's command, for the usage errors' hint
+
+// The reason and where to read more; the help itself would drown the reason.
 int usage_error(const std::string& message)
 {
-    std::fprintf(stderr, "talvorctl: %s\n\n%s", message.c_str(), usage_text().c_str());
+    std::fprintf(stderr, "talvorctl: %s\n%s\n", message.c_str(), usage_hint(usage_command).c_str());
     return exit_usage;
 }
 
@@ -47,12 +50,13 @@ int main(int argc, char** argv)
     std::vector<std::string> args = start_process(argc, argv);
     talvor::raise_open_file_limit();
     std::string error;
-    auto parsed = parse_options(std::move(args), error);
+    usage_command = command_word(args);
+    auto parsed = parse_options(args, error);
     if (!parsed)
         return usage_error(error);
     const options& opts = *parsed;
     if (opts.help) {
-        std::fputs(usage_text().c_str(), stdout);
+        std::fputs((opts.help_command.empty() ? usage_text() : command_help(opts.help_command)).c_str(), stdout);
         return exit_ok;
     }
     if (opts.version) {

@@ -1,8 +1,10 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/batch_run.h"
+#include "inventory/address_entry.h"
 #include "inventory/password_text.h"
 #include "transport/file_bytes.h"
 #include "transport/path_text.h"
@@ -112,31 +114,92 @@ const global_option* find_global_option(std::string_view name)
     return nullptr;
 }
 
+// show and discover, beside the batch commands of the batch table.
+struct listing_command {
+    const char* name;
+    const char* operands; // after the name in the synopsis
+    const char* summary;
+};
+
+constexpr listing_command listing_commands[] = {
+    {"show", " TARGETS", "refresh the units and print the tree of units and TAPs with their details"},
+    {"discover", "", "refresh the units discovery finds and print them as show does"},
+};
+
 std::vector<std::string> verbs()
 {
-    std::vector<std::string> out = {"show", "discover"};
+    std::vector<std::string> out;
+    for (const listing_command& c : listing_commands)
+        out.emplace_back(c.name);
     for (const batch_command& c : batch_commands())
         out.emplace_back(c.name);
     return out;
 }
 
-// One option's lines of --help: name and value, its text, and the
-// commands it goes with unless it goes with all.
-std::string option_help(const global_option& g)
+const listing_command* find_listing_command(std::string_view verb)
+{
+    for (const listing_command& c : listing_commands)
+        if (verb == c.name)
+            return &c;
+    return nullptr;
+}
+
+bool known_verb(std::string_view verb)
+{
+    return find_listing_command(verb) || find_batch_command(verb);
+}
+
+bool applies_to(const global_option& g, std::string_view verb)
+{
+    return !g.applies || g.applies(verb, find_batch_command(verb));
+}
+
+// A command's synopsis after "talvorctl [options] ".
+std::string synopsis(std::string_view verb)
+{
+    std::string text(verb);
+    const batch_command* c = find_batch_command(verb);
+    if (!c)
+        return text + find_listing_command(verb)->operands;
+    if (c->operand && c->operand_or)
+        text += std::string(" (") + c->operand + " | " + c->operand_or + ")";
+    else if (c->operand)
+        text += std::string(" ") + c->operand;
+    text += " TARGETS";
+    if (c->takes_class)
+        text += " [--class NAME]";
+    for (const command_flag& f : c->flags) {
+        if (c->operand_or && std::string_view(f.name) == c->operand_or)
+            continue;
+        text += std::string(" [") + f.name + (f.value ? std::string(" ") + f.value : "") + "]" +
+                (f.repeats ? "..." : "");
+    }
+    return text;
+}
+
+// "  NAME VALUE" padded to the help texts' column, or on a line of its own
+// when longer.
+std::string help_head(std::string head)
+{
+    head = "  " + head;
+    return head + (head.size() < 25 ? std::string(25 - head.size(), ' ') : "\n" + std::string(25, ' '));
+}
+
+// One option's lines of --help: name and value, its text, and (with
+// `where`) the commands it goes with unless it goes with all.
+std::string option_help(const global_option& g, bool where)
 {
     const std::string indent(25, ' ');
-    std::string head = std::string("  ") + g.name + (g.value ? std::string(" ") + g.value : "");
-    head += std::string(head.size() < 25 ? 25 - head.size() : 1, ' ');
-    std::string text = head;
+    std::string text = help_head(std::string(g.name) + (g.value ? std::string(" ") + g.value : ""));
     for (char c : std::string_view(g.help))
         text += c == '\n' ? "\n" + indent : std::string(1, c);
     text += "\n";
-    if (!g.applies)
+    if (!g.applies || !where)
         return text;
     std::string line = indent + "for:";
     bool first = true;
     for (const std::string& verb : verbs()) {
-        if (!g.applies(verb, find_batch_command(verb)))
+        if (!applies_to(g, verb))
             continue;
         const std::string item = (first ? " " : ", ") + verb;
         if (line.size() + item.size() > 99) {
@@ -150,45 +213,105 @@ std::string option_help(const global_option& g)
     return text + line + "\n";
 }
 
+// The TARGETS block; batch commands also take --discover.
+std::string targets_help(bool batch)
+{
+    return std::string("  ADDRESS                a unit's IPv4 or IPv6 address\n") +
+           "  --list FILE            the units of the address list FILE (one --list for each file)\n" +
+           (batch ? "  --discover             instead of addresses and lists: the units discovery finds\n" : "");
+}
+
+// --help's line differs: with a command it shows that command's help.
+std::string help_switches(bool command)
+{
+    return std::string("  --help                 show this text") + (command ? "" : " (after a command: its own)") +
+           "\n  --version              print talvorctl's version\n";
+}
+
 } // namespace
 
 std::string usage_text()
 {
-    std::string text = "usage: talvorctl [options] show ADDRESS...\n"
-                       "       talvorctl [options] show --list FILE...\n"
-                       "       talvorctl [options] discover\n";
+    std::string text;
+    for (const std::string& verb : verbs())
+        text += (text.empty() ? "usage: " : "       ") + std::string("talvorctl [options] ") + synopsis(verb) + "\n";
+    text += "       talvorctl COMMAND --help\n\ncommands:\n";
+    for (const listing_command& c : listing_commands)
+        text += help_head(c.name) + c.summary + "\n";
     for (const batch_command& c : batch_commands()) {
-        text += std::string("       talvorctl [options] ") + c.name;
-        if (c.operand && c.operand_or)
-            text += std::string(" (") + c.operand + " | " + c.operand_or + ")";
-        else if (c.operand)
-            text += std::string(" ") + c.operand;
-        text += " TARGETS";
-        if (c.takes_class)
-            text += " [--class NAME]";
-        for (const command_flag& f : c.flags) {
-            if (c.operand_or && std::string_view(f.name) == c.operand_or)
-                continue;
-            text += std::string(" [") + f.name + (f.value ? std::string(" ") + f.value : "") + "]" +
-                    (f.repeats ? "..." : "");
-        }
-        text += "\n";
+        text += help_head(c.name) + c.summary + "\n";
+        if (c.notes)
+            text += c.notes;
     }
-    if (!batch_commands().empty()) {
-        text += "\nTARGETS: ADDRESS..., --list FILE... or --discover\n\ncommands:\n";
-        for (const batch_command& c : batch_commands())
-        {
-            const std::string name = c.name;
-            text += "  " + name + std::string(name.size() < 22 ? 23 - name.size() : 1, ' ') + c.summary + "\n";
-            if (c.notes)
-                text += c.notes;
+    text += "\nTARGETS: any number of addresses and lists, mixed, acted on in the order given,\n"
+            "or --discover (batch commands only)\n" +
+            targets_help(true) + "\noptions (before or after the command):\n";
+    for (const global_option& g : global_options())
+        text += option_help(g, true);
+    return text + help_switches(false) + "\nSee 'man talvorctl' for address lists, exit statuses, files and examples.\n";
+}
+
+std::string command_help(std::string_view verb)
+{
+    if (!known_verb(verb))
+        return {};
+    const batch_command* c = find_batch_command(verb);
+    std::string text = "usage: talvorctl [options] " + synopsis(verb) + "\n\n";
+    if (const listing_command* l = find_listing_command(verb))
+        text += std::string(l->summary) + "\n";
+    if (c) {
+        // The notes, indented for the commands list of --help, start at the margin here.
+        text += std::string(c->summary) + "\n";
+        std::string_view notes = c->notes ? c->notes : "";
+        while (!notes.empty()) {
+            const auto end = notes.find('\n');
+            std::string_view line = notes.substr(0, end);
+            line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+            text += std::string(line) + "\n";
+            notes.remove_prefix(end == std::string_view::npos ? notes.size() : end + 1);
+        }
+    }
+    if (verb != "discover")
+        text += std::string("\nTARGETS: any number of addresses and lists, mixed, acted on in the order given") +
+                (c ? ",\nor --discover" : "") + "\n" + targets_help(c != nullptr);
+    if (c && !c->flags.empty()) {
+        text += "\nswitches of " + std::string(verb) + ":\n";
+        for (const command_flag& f : c->flags) {
+            const std::string head = std::string(f.name) + (f.value ? std::string(" ") + f.value : "");
+            if (c->operand_or && std::string_view(f.name) == c->operand_or)
+                text += help_head(head) + "instead of " + c->operand + "\n";
+            else if (f.repeats)
+                text += help_head(head) + "may be given more than once\n";
+            else
+                text += "  " + head + "\n";
         }
     }
     text += "\noptions (before or after the command):\n";
     for (const global_option& g : global_options())
-        text += option_help(g);
-    return text + "  --help                 show this text\n"
-                  "  --version              print talvorctl's version\n";
+        if (applies_to(g, verb))
+            text += option_help(g, false);
+    return text + help_switches(true) + "\nSee 'man talvorctl' for address lists, exit statuses, files and examples.\n";
+}
+
+std::string usage_hint(std::string_view verb)
+{
+    return known_verb(verb) ? "Try 'talvorctl " + std::string(verb) + " --help' or 'man talvorctl'."
+                            : std::string("Try 'talvorctl --help' or 'man talvorctl'.");
+}
+
+std::string command_word(const std::vector<std::string>& args)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--")
+            return i + 1 < args.size() ? args[i + 1] : std::string();
+        if (a.size() < 2 || a[0] != '-')
+            return a;
+        const global_option* g = find_global_option(a);
+        if (a.find('=') == std::string::npos && (a == "--list" || (g && g->value)))
+            ++i; // its value
+    }
+    return {};
 }
 
 std::optional<std::size_t> whole_number(const std::string& text, std::size_t low, std::size_t high)
@@ -204,116 +327,178 @@ std::optional<std::size_t> whole_number(const std::string& text, std::size_t low
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error)
 {
     options o;
+    // --help anywhere before "--", or the command "help", asks for help
+    // (with a command: its own), whatever else is wrong.
+    std::string word = command_word(args);
+    const auto options_end = std::find(args.begin(), args.end(), std::string("--"));
+    o.help = word == "help" || std::any_of(args.begin(), options_end, [](const std::string& a) {
+                 return a == "--help" || a == "-h";
+             });
+    if (o.help) {
+        if (word == "help") {
+            std::vector<std::string> rest = args;
+            rest.erase(std::find(rest.begin(), rest.end(), "help"));
+            word = command_word(rest);
+        }
+        if (!word.empty() && !known_verb(word)) {
+            error = "unknown command '" + word + "'";
+            return std::nullopt;
+        }
+        o.help_command = word;
+        return o;
+    }
+
     std::optional<std::string> verb;
-    bool list_mode = false;
-    std::vector<std::string> operands;
+    std::vector<target> items; // operands and --list files; the leading FILE is taken out below
     std::vector<const global_option*> given;
+    bool operands_only = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto operand = [&](const char* what) -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                error = a + " needs " + what;
+        if (operands_only || a.size() < 2 || a[0] != '-') {
+            if (!verb) {
+                if (!known_verb(a)) {
+                    error = "unknown command '" + a + "'";
+                    return std::nullopt;
+                }
+                verb = a;
+                o.batch = find_batch_command(a);
+            } else {
+                items.push_back({target::kind::address, a});
+            }
+            continue;
+        }
+        if (a == "--") {
+            operands_only = true;
+            continue;
+        }
+        // --name=value is --name value.
+        const auto equals = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+        const std::string name = a.substr(0, equals);
+        auto value = [&](const char* what) -> std::optional<std::string> {
+            if (equals != std::string::npos ? equals + 1 == a.size() : i + 1 >= args.size()) {
+                error = name + " needs " + what;
                 return std::nullopt;
             }
-            return args[++i];
+            return equals != std::string::npos ? a.substr(equals + 1) : args[++i];
         };
-        if (a == "--help" || a == "-h") {
-            o.help = true;
-            return o;
-        } else if (a == "--version") {
+        const global_option* g = find_global_option(name);
+        const command_flag* f = o.batch ? o.batch->find_flag(name) : nullptr;
+        const bool takes_value = name == "--list" || (g ? g->value != nullptr : f && f->value);
+        if (equals != std::string::npos && !takes_value && (g || f || name == "--discover")) {
+            error = name + " takes no value";
+            return std::nullopt;
+        }
+        if (name == "--version") {
             o.version = true;
             return o;
-        } else if (const global_option* g = find_global_option(a)) {
-            std::string value;
+        } else if (g) {
+            std::string v;
             if (g->value) {
-                auto v = operand(g->needs);
-                if (!v)
+                auto given_value = value(g->needs);
+                if (!given_value)
                     return std::nullopt;
-                value = *v;
+                v = *given_value;
             }
-            error = g->take(o, value);
+            error = g->take(o, v);
             if (!error.empty())
                 return std::nullopt;
             given.push_back(g);
-        } else if (a == "--list" && (verb == "show" || o.batch)) {
-            list_mode = true;
-        } else if (a == "--discover" && o.batch) {
+        } else if (name == "--list") {
+            auto file = value("a file name (one --list for each address list)");
+            if (!file)
+                return std::nullopt;
+            items.push_back({target::kind::list, *file});
+        } else if (name == "--discover") {
             o.discover_targets = true;
-        } else if (const command_flag* f = o.batch ? o.batch->find_flag(a) : nullptr) {
-            if (!f->repeats && o.has(a)) {
-                error = a + " given twice";
+        } else if (f) {
+            if (!f->repeats && o.has(name)) {
+                error = name + " given twice";
                 return std::nullopt;
             }
             if (f->value) {
-                auto v = operand(f->value);
+                auto v = value(f->value);
                 if (!v)
                     return std::nullopt;
-                o.values.emplace_back(a, *v);
+                o.values.emplace_back(name, *v);
             } else {
-                o.flags.push_back(a);
+                o.flags.push_back(name);
             }
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            error = "unknown option " + a;
-            return std::nullopt;
-        } else if (!verb) {
-            verb = a;
-            o.batch = find_batch_command(a);
         } else {
-            operands.push_back(a);
+            error = "unknown option " + name + (verb ? " for " + *verb : "");
+            return std::nullopt;
         }
     }
     if (!verb) {
         error = "no command given";
         return std::nullopt;
     }
-    if (*verb == "show") {
-        o.what = command::show;
-        if (operands.empty()) {
-            error = list_mode ? "show --list needs at least one file" : "show needs at least one address";
-            return std::nullopt;
-        }
-        (list_mode ? o.list_files : o.addresses) = std::move(operands);
-    } else if (*verb == "discover") {
-        o.what = command::discover;
-        if (!operands.empty()) {
-            error = "discover takes no operands";
-            return std::nullopt;
-        }
-    } else if (o.batch) {
-        o.what = command::batch;
-        if (o.batch->operand && !(o.batch->operand_or && o.has(o.batch->operand_or))) {
-            // The leading operand comes first, also when --list precedes it.
-            if (operands.empty()) {
-                error = std::string(o.batch->name) + " needs " + o.batch->operand;
-                return std::nullopt;
-            }
-            o.operand = operands.front();
-            operands.erase(operands.begin());
-        }
-        const int kinds = (operands.empty() ? 0 : 1) + (o.discover_targets ? 1 : 0);
-        if (kinds == 0) {
-            error = std::string(o.batch->name) + " needs its targets: ADDRESS..., --list FILE... or --discover";
-            return std::nullopt;
-        }
-        if (kinds > 1) {
-            error = "--discover takes no addresses or lists";
-            return std::nullopt;
-        }
-        (list_mode ? o.list_files : o.addresses) = std::move(operands);
-        if (o.batch->check) {
-            error = o.batch->check(o);
-            if (!error.empty())
-                return std::nullopt;
-        }
-    } else {
-        error = "unknown command '" + *verb + "'";
-        return std::nullopt;
-    }
+    const bool lists = std::any_of(items.begin(), items.end(), [](const target& t) { return t.what == target::kind::list; });
     for (const global_option* g : given)
-        if (g->applies && !g->applies(*verb, o.batch)) {
+        if (!applies_to(*g, *verb)) {
             error = std::string(g->name) + " does not go with " + *verb;
             return std::nullopt;
         }
+    if (*verb == "show") {
+        o.what = command::show;
+        if (o.discover_targets) {
+            error = "--discover does not go with show: 'talvorctl discover' shows what discovery finds";
+            return std::nullopt;
+        }
+        if (items.empty()) {
+            error = "show needs its targets: ADDRESS... or --list FILE";
+            return std::nullopt;
+        }
+    } else if (*verb == "discover") {
+        o.what = command::discover;
+        if (lists || o.discover_targets) {
+            error = std::string(lists ? "--list" : "--discover") + " does not go with discover";
+            return std::nullopt;
+        }
+        if (!items.empty()) {
+            error = "discover takes no addresses";
+            return std::nullopt;
+        }
+    } else {
+        o.what = command::batch;
+        if (o.batch->operand && !(o.batch->operand_or && o.has(o.batch->operand_or))) {
+            // The leading operand is the first word after the command, also when a --list precedes it.
+            const auto first = std::find_if(items.begin(), items.end(),
+                                            [](const target& t) { return t.what == target::kind::address; });
+            if (first == items.end()) {
+                error = std::string(o.batch->name) + " needs " + o.batch->operand;
+                return std::nullopt;
+            }
+            o.operand = first->text;
+            items.erase(first);
+        }
+        if (items.empty() && !o.discover_targets) {
+            error = std::string(o.batch->name) + " needs its targets: ADDRESS..., --list FILE or --discover";
+            return std::nullopt;
+        }
+        if (!items.empty() && o.discover_targets) {
+            error = "--discover takes no addresses or lists";
+            return std::nullopt;
+        }
+    }
+    for (const target& t : items) {
+        bool empty = false;
+        if (t.what == target::kind::address && !parse_address_box(t.text, empty)) {
+            // A word that is no try at an address is most likely a file meant as a list.
+            const bool file_like = t.text.find_first_not_of("0123456789abcdefABCDEF.:") != std::string::npos;
+            error = "'" + t.text + "' is not an IP address" +
+                    (!file_like ? ""
+                     : lists    ? " (each address list needs its own --list)"
+                                : " (an address list goes after --list)");
+            return std::nullopt;
+        }
+        (t.what == target::kind::list ? o.list_files : o.addresses).push_back(t.text);
+    }
+    o.targets = std::move(items);
+    if (o.batch && o.batch->check) {
+        error = o.batch->check(o);
+        if (!error.empty())
+            return std::nullopt;
+    }
     if (o.json && o.csv) {
         error = "--json and --csv do not go together";
         return std::nullopt;

@@ -13,11 +13,20 @@ enum class command { show, discover, batch };
 
 struct batch_command;
 
+// One target of the command line: an address, or an address list's file.
+struct target {
+    enum class kind { address, list };
+    kind what = kind::address;
+    std::string text;
+    bool operator==(const target&) const = default;
+};
+
 struct options {
     command what = command::show;
     const batch_command* batch = nullptr; // command::batch: its table entry
-    std::vector<std::string> addresses;  // show ADDRESS...
-    std::vector<std::string> list_files; // show --list FILE...
+    std::vector<target> targets;         // the addresses and --list files, in the order given
+    std::vector<std::string> addresses;  // the addresses of `targets`, in order
+    std::vector<std::string> list_files; // the --list files of `targets`, in order
     bool discover_targets = false;       // a batch over the units discovery finds
     std::optional<std::string> operand;  // a batch command's leading FILE (or FOLDER)
     std::optional<std::string> class_name; // --class NAME
@@ -33,7 +42,8 @@ struct options {
     bool accept_insecure = false;
     bool json = false;
     bool csv = false; // show and discover: the units and TAPs as CSV
-    bool help = false;
+    bool help = false;         // --help: the help of `help_command`, or the global one when empty
+    std::string help_command;  // a command's name (show, discover or a batch command)
     bool version = false;
 
     bool has(std::string_view flag) const;
@@ -46,7 +56,17 @@ struct options {
 // Parses argv; on a usage error returns nullopt and sets `error`.
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error);
 
+// talvorctl --help: every command, TARGETS and the options.
 std::string usage_text();
+// talvorctl COMMAND --help: its synopsis, summary and notes, TARGETS, its own
+// switches and the options it takes; empty for an unknown command.
+std::string command_help(std::string_view verb);
+// The line a usage error ends with: where to read more about `verb` (empty:
+// talvorctl as a whole).
+std::string usage_hint(std::string_view verb);
+// The command word of a command line, as far as it can be told: the first
+// operand before "--" that is not an option's value.
+std::string command_word(const std::vector<std::string>& args);
 
 // A decimal number from `low` to `high`, nothing else; nullopt otherwise.
 std::optional<std::size_t> whole_number(const std::string& text, std::size_t low, std::size_t high);

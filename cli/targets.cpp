@@ -10,19 +10,21 @@ namespace talvor::cli {
 resolved_targets resolve_targets(const options& opts)
 {
     resolved_targets out;
-    for (const std::string& a : opts.addresses) {
-        bool empty = false;
-        const auto address = parse_address_box(a, empty);
-        if (!address) {
-            out.error = "'" + a + "': IP address is invalid";
-            return out;
+    for (const target& t : opts.targets) {
+        if (t.what == target::kind::address) {
+            bool empty = false;
+            const auto address = parse_address_box(t.text, empty);
+            if (!address) {
+                out.error = "'" + t.text + "': IP address is invalid";
+                return out;
+            }
+            out.addresses.push_back(*address);
+            continue;
         }
-        out.addresses.push_back(*address);
-    }
-    for (const std::string& f : opts.list_files) {
         byte_vector bytes;
-        if (const std::string why = input_file_problem(utf8_path(f), input_kind::address_list, bytes); !why.empty()) {
-            out.error = "address list " + f + ": " + why;
+        if (const std::string why = input_file_problem(utf8_path(t.text), input_kind::address_list, bytes);
+            !why.empty()) {
+            out.error = "address list " + t.text + ": " + why;
             return out;
         }
         const address_list_result list = parse_address_list(bytes);

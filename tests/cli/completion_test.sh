@@ -8,7 +8,7 @@ script=$(realpath "$2")
 work=$(mktemp -d /tmp/talvorctl-completion.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/fw-dir"
-touch "$work/fw-image.bin"
+touch "$work/fw-image.bin" "$work/-odd.bin"
 cd "$work"
 
 # The words offered for the command line $1 (the last word is the one being
@@ -30,12 +30,17 @@ cases=(
   "talvorctl --tls-checks strict fi|firmware|"
   "talvorctl --tls-checks |none standard strict|show"
   "talvorctl --password-file fw-i|fw-image.bin|"
-  "talvorctl --|--json --yes --tls-checks --help --version|--with-taps --class"
-  "talvorctl show --|--list --json|--with-taps --class --discover"
-  "talvorctl restart 10.0.0.1 --|--with-taps --no-taps --class --list --discover --yes|--out --remove"
+  "talvorctl --|--json --yes --tls-checks --class --help --version|--with-taps --list --discover"
+  "talvorctl show --|--list --json --csv --help|--with-taps --class --discover --parallel --retry-list --report"
+  "talvorctl discover --|--json --csv|--list --discover --parallel"
+  "talvorctl restart 10.0.0.1 --|--with-taps --no-taps --class --list --discover --yes --parallel|--out --remove --csv"
   "talvorctl download-config --folder fw|fw-dir|fw-image.bin"
+  "talvorctl download-config --folder = fw|fw-dir|fw-image.bin"
+  "talvorctl --password-file = pw firmware --|--verify --verify-timeout|--with-taps"
   "talvorctl firmware fw-|fw-image.bin fw-dir|"
-  "talvorctl --json customize --|--remove --discover|--class"
+  "talvorctl firmware -- -|-odd.bin|--verify"
+  "talvorctl --json customize --|--remove --discover|--csv --verify"
+  "talvorctl open 10.0.0.1 --|--launch|--parallel --retry-list"
 )
 for c in "${cases[@]}"; do
   IFS='|' read -r line want unwanted <<<"$c"
@@ -54,6 +59,11 @@ help=$("$talvorctl" --help) || exit 1
 all=$(offered "talvorctl --")
 for verb in $(offered "talvorctl "); do
   all+=$'\n'$(offered "talvorctl $verb --")
+done
+# After a command, exactly the switches of its --help.
+for verb in $(offered "talvorctl "); do
+  want=$("$talvorctl" "$verb" --help | awk '/^  --[a-z]/ { print $1 }' | sort -u)
+  [ "$(offered "talvorctl $verb --")" == "$want" ] || { echo "$verb: offered are not its --help's switches"; failed=1; }
 done
 for s in $(grep -oE -- '--[a-z][a-z0-9-]+' <<<"$help" | sort -u); do
   grep -qxF -- "$s" <<<"$all" || { echo "$s is in talvorctl --help but never offered"; failed=1; }
