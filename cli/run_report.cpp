@@ -4,6 +4,7 @@
 #include <map>
 
 #include "inventory/connection_worker.h"
+#include "inventory/failure_reason.h"
 #include "inventory/details_rows.h"
 #include "operations/inventory_export.h"
 
@@ -23,6 +24,11 @@ bool by_address(const CHubDevice* a, const CHubDevice* b) { return a->address < 
 
 } // namespace
 
+std::string run_report::reason_of(const gone& g)
+{
+    return g.cancelled ? cancelled_text : failure_reason(g.reason, g.problems, reason_words::command_line);
+}
+
 void run_report::unit_ready(CHubDevice& unit) { ready_.push_back(&unit); }
 
 void run_report::unit_removed(const removed_unit& unit)
@@ -34,6 +40,7 @@ void run_report::unit_removed(const removed_unit& unit)
     g.label = unit.label;
     g.protocol = unit.protocol;
     g.reason = unit.reason;
+    g.problems = unit.problems;
     removed_.push_back(std::move(g));
 }
 
@@ -64,7 +71,7 @@ std::vector<run_report::failed_unit> run_report::failed_units() const
     std::vector<failed_unit> out;
     for (const gone& g : sorted)
         if (g.reason != unit_failure::duplicate)
-            out.push_back({g.address_text, g.label, g.cancelled ? cancelled_text : failure_text(g.reason)});
+            out.push_back({g.address_text, g.label, reason_of(g)});
     return out;
 }
 
@@ -110,7 +117,7 @@ std::string run_report::dropped_text() const
                g.address_text;
         if (!g.label.empty() && g.label != g.address_text)
             out += " (" + g.label + ")";
-        out += std::string(": ") + (g.cancelled ? cancelled_text : failure_text(g.reason)) + "\n";
+        out += ": " + reason_of(g) + "\n";
     }
     return out;
 }
@@ -123,7 +130,7 @@ std::vector<inventory_dropped> run_report::dropped() const
                        g.cancelled                              ? "cancelled"
                        : g.reason == unit_failure::duplicate ? "duplicate"
                                                              : "failed",
-                       g.cancelled ? cancelled_text : failure_text(g.reason)});
+                       reason_of(g)});
     return out;
 }
 

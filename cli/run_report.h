@@ -45,8 +45,10 @@ private:
         std::string label;
         int protocol = 0;
         unit_failure reason = unit_failure::none;
+        std::uint32_t problems = 0; // the security problems refused
         bool cancelled = false;
     };
+    static std::string reason_of(const gone& g);
     std::vector<CHubDevice*> ready_;
     std::vector<gone> removed_;
 };

@@ -164,7 +164,11 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     if (file_password_)
         return file_password_text(*file_password_);
     question_scope q(line_);
-    return read_secret(request.caption + ": ");
+    // The unit is named on the prompt itself: prompts of several units may
+    // follow one another.
+    if (!request.refusal.empty())
+        std::fprintf(stderr, "%s\n", request.refusal.c_str());
+    return read_secret("Password For \"" + request.unit + "\": ");
 }
 
 std::optional<new_password_entry> terminal_dialogs::ask_new_password(const new_password_request& request)
