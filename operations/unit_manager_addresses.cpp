@@ -41,6 +41,8 @@ int unit_manager::load_address_list(const std::filesystem::path& path)
     }
     for (std::size_t k = 0; k < list.addresses.size(); ++k)
         on_unit_found(k, make_unit_address(list.addresses[k]), true);
+    if (listener_)
+        listener_->list_loaded(path);
     return 0;
 }
 
