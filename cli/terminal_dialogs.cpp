@@ -11,6 +11,7 @@
 #include "cli/terminal_questions.h"
 #include "inventory/password_text.h"
 #include "operations/firmware_verify.h"
+#include "transport/json_quote.h"
 #include "transport/path_text.h"
 
 namespace talvor::cli {
@@ -37,20 +38,6 @@ bool valid_utf8(const std::string& s)
         i += n;
     }
     return true;
-}
-
-void append_utf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 bool same_text(const std::string& a, const std::string& b)

@@ -227,11 +227,10 @@ int ensure_login(CHubDevice& unit, const connection_env& env)
 
     zt_hub& hub = *unit.hub;
     bool password_given = false;
-    bool refused = false;
     std::uint64_t used = 0; // the generation of the shared answer this unit tried
     for (;;) {
         // Step 3: the login loop.
-        refused = false;
+        bool refused = false;
         if (hub.has_key()) {
             for (int round = 0; round < login_rounds && !refused; ++round) {
                 r = hub.login(nullptr);

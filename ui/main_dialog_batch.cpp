@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QUrl>
 
@@ -82,6 +83,8 @@ void CMainDialog::show_selection()
             mark(tap->tree_item, tap->selected);
     }
     group.lower_check_guard();
+    if (!filter_->text().isEmpty())
+        apply_filter(); // what is checked shows
     update_status();
     update_buttons();
     refresh_details();

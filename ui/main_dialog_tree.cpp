@@ -258,6 +258,8 @@ void CMainDialog::select_class()
     }
     tree_->setUpdatesEnabled(true);
     group.lower_check_guard();
+    if (!filter_->text().isEmpty())
+        apply_filter(); // what is checked shows
     update_status();
     update_buttons();
     refresh_details();
