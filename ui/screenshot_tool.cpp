@@ -349,7 +349,7 @@ int main(int argc, char** argv)
     if (worst) {
         QTreeWidgetItem* item = window.item_of(*worst);
         CCustomTreeCtrl* tree = window.tree();
-        tree->scrollToItem(item);
+        tree->scrollToItem(item, QAbstractItemView::PositionAtCenter);
         const QRect r = tree->visualItemRect(item);
         const QPoint at = tree->viewport()->mapToGlobal(r.center());
         QToolTip::showText(at, item->toolTip(0), tree->viewport(), {}, 60000);
@@ -360,7 +360,7 @@ int main(int argc, char** argv)
                 area = area.united(w->geometry().adjusted(-8, -8, 8, 8));
         const QRect shot(QPoint(window.geometry().left(), std::max(area.top(), at.y() - 160)),
                          QPoint(std::min(area.right(), window.geometry().left() + 900),
-                                std::min(window.geometry().bottom(), at.y() + 180)));
+                                std::min(area.bottom(), at.y() + 180)));
         dialogs.save_screen(shot.intersected(screen), "unit_tooltip.png");
         QToolTip::hideText();
     }
