@@ -4,6 +4,7 @@
 #include <map>
 
 #include "inventory/connection_worker.h"
+#include "inventory/failure_reason.h"
 #include "inventory/details_rows.h"
 #include "operations/inventory_export.h"
 
@@ -23,6 +24,13 @@ bool by_address(const CHubDevice* a, const CHubDevice* b) { return a->address < 
 
 } // namespace
 
+std::string run_report::reason_of(const gone& g)
+{
+    if (g.cancelled)
+        return cancelled_text;
+    return g.detail.empty() ? failure_reason(g.reason, g.problems, reason_words::command_line) : g.detail;
+}
+
 void run_report::unit_ready(CHubDevice& unit) { ready_.push_back(&unit); }
 
 void run_report::unit_removed(const removed_unit& unit)
@@ -38,14 +46,8 @@ void run_report::unit_removed(const removed_unit& unit)
     g.protocol = unit.protocol;
     g.reason = unit.reason;
     g.detail = unit.detail;
+    g.problems = unit.problems;
     removed_.push_back(std::move(g));
-}
-
-std::string run_report::gone::text() const
-{
-    if (cancelled)
-        return cancelled_text;
-    return detail.empty() ? failure_text(reason) : detail;
 }
 
 void run_report::add_unfinished(const unit_group& group)
@@ -74,7 +76,7 @@ std::vector<run_report::failed_unit> run_report::failed_units() const
     std::sort(sorted.begin(), sorted.end(), [](const gone& a, const gone& b) { return a.address < b.address; });
     std::vector<failed_unit> out;
     for (const gone& g : sorted)
-        out.push_back({g.address_text, g.label, g.serial, g.text(), g.reason == unit_failure::duplicate, g.cancelled,
+        out.push_back({g.address_text, g.label, g.serial, reason_of(g), g.reason == unit_failure::duplicate, g.cancelled,
                        started_, g.ended});
     return out;
 }
@@ -121,7 +123,7 @@ std::string run_report::dropped_text() const
                g.address_text;
         if (!g.label.empty() && g.label != g.address_text)
             out += " (" + g.label + ")";
-        out += ": " + g.text() + "\n";
+        out += ": " + reason_of(g) + "\n";
     }
     return out;
 }
@@ -134,7 +136,7 @@ std::vector<inventory_dropped> run_report::dropped() const
                        g.cancelled                              ? "cancelled"
                        : g.reason == unit_failure::duplicate ? "duplicate"
                                                              : "failed",
-                       g.text()});
+                       reason_of(g)});
     return out;
 }
 

@@ -54,11 +54,12 @@ private:
         int protocol = 0;
         unit_failure reason = unit_failure::none;
         std::string detail;
+        std::uint32_t problems = 0; // the security problems refused
         bool cancelled = false;
         std::chrono::system_clock::time_point ended = std::chrono::system_clock::now();
-        std::string text() const;
     };
     std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
+    static std::string reason_of(const gone& g);
     std::vector<CHubDevice*> ready_;
     std::vector<gone> removed_;
 };

@@ -11,6 +11,7 @@
 #include "cli/terminal_questions.h"
 #include "inventory/password_text.h"
 #include "operations/firmware_verify.h"
+#include "transport/json_quote.h"
 #include "transport/path_text.h"
 
 namespace talvor::cli {
@@ -37,20 +38,6 @@ bool valid_utf8(const std::string& s)
         i += n;
     }
     return true;
-}
-
-void append_utf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 bool same_text(const std::string& a, const std::string& b)
@@ -164,7 +151,11 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     if (file_password_)
         return file_password_text(*file_password_);
     question_scope q(line_);
-    return read_secret(request.caption + ": ");
+    // The unit is named on the prompt itself: prompts of several units may
+    // follow one another.
+    if (!request.refusal.empty())
+        std::fprintf(stderr, "%s\n", request.refusal.c_str());
+    return read_secret("Password For \"" + request.unit + "\": ");
 }
 
 std::optional<new_password_entry> terminal_dialogs::ask_new_password(const new_password_request& request)

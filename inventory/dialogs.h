@@ -66,6 +66,8 @@ struct password_request {
     std::string group_title;  // "Administrator Password"
     std::string show_text;    // "Show password"
     std::string label;        // the unit's label alone
+    std::string unit;         // the unit named with its address: "TLV-21001 [127.92.0.1]"
+    std::string refusal;      // "The unit refused this password." after a refusal; else empty
 };
 
 // The new administrator password of a batch, typed twice.
@@ -187,13 +189,19 @@ public:
     virtual std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& request) = 0;
 };
 
-// The security prompt's line for each problem bit set ("Certificate is
-// untrusted"), in the prompt's order.
-std::vector<std::string> security_problem_texts(std::uint32_t problems);
-
 // The requests of the two connection prompts, texts exactly as shown.
-password_request password_prompt_request(const std::string& label);
-task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems);
+// `address` is the unit's address text, named unless the label holds it;
+// `refused`: the unit has just refused the password it was given.
+password_request password_prompt_request(const std::string& label, const std::string& address = {},
+                                         bool refused = false);
+task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems,
+                                            const std::string& address = {});
+// The security prompt's lines for the problem bits, in its order
+// ("Connection is unencrypted", ...), without bullets.
+std::vector<std::string> security_problem_lines(std::uint32_t problems);
+// The unit as a prompt names it: its label, with the address after it
+// unless the label holds it already.
+std::string prompt_unit_text(const std::string& label, const std::string& address);
 // 0 no, 1 yes, 2 no to all, 3 yes to all.
 int security_prompt_answer(const task_dialog_answer& answer);
 

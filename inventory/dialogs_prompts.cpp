@@ -33,17 +33,29 @@ new_password_entry::~new_password_entry()
     wipe(second);
 }
 
-password_request password_prompt_request(const std::string& label)
+std::string prompt_unit_text(const std::string& label, const std::string& address)
+{
+    if (label.empty())
+        return address;
+    if (address.empty() || label.find(address) != std::string::npos)
+        return label;
+    return label + " [" + address + "]";
+}
+
+password_request password_prompt_request(const std::string& label, const std::string& address, bool refused)
 {
     password_request r;
     r.caption = "Password For \"" + label + "\"";
     r.group_title = "Administrator Password";
     r.show_text = "Show password";
     r.label = label;
+    r.unit = prompt_unit_text(label, address);
+    if (refused)
+        r.refusal = "The unit refused this password.";
     return r;
 }
 
-std::vector<std::string> security_problem_texts(std::uint32_t problems)
+std::vector<std::string> security_problem_lines(std::uint32_t problems)
 {
     static constexpr struct {
         std::uint32_t bit;
@@ -61,13 +73,17 @@ std::vector<std::string> security_problem_texts(std::uint32_t problems)
     return out;
 }
 
-task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems)
+task_dialog_request security_prompt_request(const std::string& label, std::uint32_t problems,
+                                            const std::string& address)
 {
     task_dialog_request r;
     r.title = "Security Exception For \"" + label + "\"";
     r.main_instruction = "CONNECTION NOT SECURE";
-    r.content = "The connection to the unit does not meet security requirements :-\r\n\r\n";
-    for (const std::string& line : security_problem_texts(problems))
+    // The unit first: the title alone is easily missed when prompts follow
+    // one another.
+    r.content = "Unit: " + prompt_unit_text(label, address) + "\r\n\r\n";
+    r.content += "The connection to the unit does not meet security requirements :-\r\n\r\n";
+    for (const std::string& line : security_problem_lines(problems))
         r.content += "    \u2022    " + line + "\r\n";
     r.content += "\r\nAre you sure you want to connect to this unit ?";
     r.buttons = button_yes | button_no;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "transport/conn_sess.h"
@@ -38,19 +39,44 @@ struct unit_login_state {
     // The login of this unit was refused (403) with a password already given.
     std::atomic<bool> refused_with_password{false};
     std::atomic<unit_failure> failure{unit_failure::none};
+    // The security problems that were refused (failure security_refused).
+    std::atomic<std::uint32_t> refused_problems{0};
+    // Counted in the group's logins_expected: a job of this unit is at work
+    // and has not finished logging in. Under unit_group::prompt_lock.
+    bool awaiting_login = false;
+};
+
+// What a unit's prompt names: the unit, and whether the unit has just
+// refused the password it was given (the message's wparam points to it).
+struct login_prompt {
+    std::string label;
+    std::string address;
+    bool refused = false;
 };
 
 // Per group: the shared password prompt and the remembered security answer.
 struct shared_prompt_state {
     // Guarded by unit_group::prompt_lock.
-    int waiters = 0;
-    bool answered = false; // the manual-reset prompt event
+    int waiters = 0;     // units waiting for the prompt being asked, the asker included
+    bool asking = false; // a unit is asking (its prompt open, or waiting for its turn)
+    int rounds = 0;      // prompts answered so far
+    int last_result = 0; // the answer of the last prompt: 1 a password, 0 cancelled
+    // The answer kept while units of the refreshes and batches at work have
+    // yet to log in, so that they do not ask again: a password (result 1)
+    // or a cancel (result 0). Each new answer has a new generation; a unit
+    // refused with one asks for the next.
+    bool kept = false;
     int result = 0;
+    std::uint64_t generation = 0;
     std::vector<std::uint8_t> password;
+    int logins_expected = 0; // units whose job is at work and has not logged in yet
     std::condition_variable answered_changed;
     // -1 ask, 0 no to all, 1 yes to all. Atomic: the UI thread resets it
     // while a worker may hold the security mutex inside a prompt.
     std::atomic<int> security_answer{-1};
+    // The problems a remembered yes to all covers: those the prompts that
+    // gave it listed. A unit with any other problem is asked again.
+    std::atomic<std::uint32_t> security_covered{0};
 };
 
 } // namespace talvor

@@ -83,11 +83,15 @@ public:
     void for_each_selected_with(std::uint32_t mask, const std::function<void(CHubDevice&)>& fn) const;
     void for_each_with_selected_taps(const std::function<void(CHubDevice&)>& fn) const;
 
-    // Taken in this order by the login of a unit: login, then security;
-    // the prompt lock only around updates of the shared prompt state.
+    // Taken in this order by the login of a unit: login, then security,
+    // then the prompt turn; the prompt lock only around updates of the
+    // shared prompt state.
     std::mutex login_mutex;
     std::mutex prompt_lock;
     std::mutex security_mutex;
+    // Held by the unit whose prompt (security or password) is open, so that
+    // one prompt at a time reaches the user, in the window and on a terminal.
+    std::mutex prompt_turn;
     shared_prompt_state prompt; // the connection worker's shared prompt state
 
 private:

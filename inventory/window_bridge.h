@@ -12,13 +12,13 @@ namespace talvor {
 inline constexpr unsigned WM_UNIT_FOUND = 0x483;          // w: running number, l: const unit_address*
 inline constexpr unsigned WM_UNIT_JOB_DONE = 0x484;       // w: 0, l: CHubDevice*
 inline constexpr unsigned WM_DISCOVERY_DONE = 0x485;      // w: 0, l: 0
-inline constexpr unsigned WM_ASK_PASSWORD = 0x486;        // w: const label text*, l: byte_vector* to fill
+inline constexpr unsigned WM_ASK_PASSWORD = 0x486;        // w: const login_prompt*, l: byte_vector* to fill
 inline constexpr unsigned WM_DROP_ADDRESS_LISTS = 0x487;  // w: const std::vector<std::filesystem::path>*
 inline constexpr unsigned WM_DROP_FIRMWARE = 0x488;       // w: as above
 inline constexpr unsigned WM_DROP_CONFIGURATION = 0x489;  // w: as above
 inline constexpr unsigned WM_DROP_CUSTOMIZATION = 0x48A;  // w: as above
 inline constexpr unsigned WM_DROP_CERTIFICATE = 0x48B;    // w: as above
-inline constexpr unsigned WM_ASK_SECURITY = 0x48C;        // w: const label text*, l: found_problems
+inline constexpr unsigned WM_ASK_SECURITY = 0x48C;        // w: const login_prompt*, l: found_problems
 
 struct window_message {
     unsigned id = 0;

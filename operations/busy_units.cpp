@@ -1,5 +1,7 @@
 #include "operations/busy_units.h"
 
+#include "inventory/ensure_login.h"
+
 namespace talvor {
 
 std::size_t unit_pointer_hash::operator()(const CHubDevice* unit) const noexcept
@@ -12,6 +14,29 @@ std::size_t unit_pointer_hash::operator()(const CHubDevice* unit) const noexcept
         value >>= 8;
     }
     return h;
+}
+
+bool busy_units::insert(CHubDevice* unit)
+{
+    if (!set_.insert(unit).second)
+        return false;
+    expect_login(*unit);
+    return true;
+}
+
+bool busy_units::erase(CHubDevice* unit)
+{
+    if (set_.erase(unit) == 0)
+        return false;
+    login_settled(*unit);
+    return true;
+}
+
+void busy_units::clear()
+{
+    for (CHubDevice* unit : set_)
+        login_settled(*unit);
+    set_.clear();
 }
 
 } // namespace talvor

@@ -14,14 +14,16 @@ struct unit_pointer_hash {
     std::size_t operator()(const CHubDevice* unit) const noexcept;
 };
 
+// A unit in the set is at work on a refresh or a batch: until it has
+// logged in, the password typed for them is kept (ensure_login.h).
 class busy_units {
 public:
-    bool insert(CHubDevice* unit) { return set_.insert(unit).second; }
-    bool erase(CHubDevice* unit) { return set_.erase(unit) != 0; }
+    bool insert(CHubDevice* unit);
+    bool erase(CHubDevice* unit);
     bool contains(const CHubDevice* unit) const { return set_.count(const_cast<CHubDevice*>(unit)) != 0; }
     std::size_t size() const { return set_.size(); }
     bool empty() const { return set_.empty(); }
-    void clear() { set_.clear(); }
+    void clear();
     auto begin() const { return set_.begin(); }
     auto end() const { return set_.end(); }
 

@@ -194,7 +194,7 @@ std::string inventory_csv(const std::vector<const CHubDevice*>& units)
     return out;
 }
 
-int export_inventory(unit_manager& manager, dialogs& ui)
+int export_inventory(unit_manager& manager, dialogs& ui, std::filesystem::path* written)
 {
     constexpr const char* title = "Export Inventory";
     file_request request;
@@ -223,6 +223,8 @@ int export_inventory(unit_manager& manager, dialogs& ui)
         ui.task_dialog(error_dialog(title, "Cannot write \"" + chosen->filename().string() + "\"", reason));
         return -1;
     }
+    if (written)
+        *written = *chosen;
     return 1;
 }
 

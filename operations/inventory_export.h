@@ -3,6 +3,7 @@
 // their details rows, as JSON (what talvorctl --json show prints) or as
 // CSV, a row per unit and per TAP; and "Export Inventory ...", which saves
 // either to a file.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,8 @@ std::string inventory_csv(const std::vector<const CHubDevice*>& units);
 
 // Asks for the file and writes the units that are not at work into it: JSON
 // for a name ending in .json, CSV otherwise, replacing the file only once
-// complete. 1 written, 0 cancelled, -1 failed (told to the user).
-int export_inventory(unit_manager& manager, dialogs& ui);
+// complete. 1 written (its path in `written` when given), 0 cancelled, -1
+// failed (told to the user).
+int export_inventory(unit_manager& manager, dialogs& ui, std::filesystem::path* written = nullptr);
 
 } // namespace talvor

@@ -32,7 +32,7 @@ int trust_unit_certificate(batch_context& ctx, CHubDevice& unit, std::string* st
     if (remaining == 0)
         return 0;
     std::string lines;
-    for (const std::string& line : security_problem_texts(remaining))
+    for (const std::string& line : security_problem_lines(remaining))
         lines += (lines.empty() ? "" : ", ") + line;
     const bool refused = (remaining & ~allowed) != 0;
     const std::string text = "trusted, but the unit still " +
@@ -43,7 +43,7 @@ int trust_unit_certificate(batch_context& ctx, CHubDevice& unit, std::string* st
     r.title = unit.label;
     r.main_instruction = "Certificate trusted, problems remain";
     r.content = "Trusting the certificate cannot mend these problems:\r\n\r\n";
-    for (const std::string& line : security_problem_texts(remaining))
+    for (const std::string& line : security_problem_lines(remaining))
         r.content += "    \u2022    " + line + "\r\n";
     if (refused)
         r.content += "\r\nThe unit will still be asked about, or refused, at this TLS check level.";

@@ -1,6 +1,7 @@
 #include "operations/unit_manager.h"
 
 #include "inventory/discovery_window.h"
+#include "inventory/ensure_login.h"
 #include "inventory/refresh_job.h"
 #include "operations/dispatch_job.h"
 
@@ -86,6 +87,26 @@ bool unit_manager::refresh_all()
         lift_cancel(*unit);
         queue_refresh(*unit, true);
     }
+    return true;
+}
+
+void unit_manager::reset_security_answer()
+{
+    group_->prompt.security_answer.store(-1);
+    forget_cancelled_prompt(*group_);
+}
+
+bool unit_manager::can_remove(const CHubDevice& unit) const
+{
+    return !shutting_down_ && busy_.empty() && unit.worker->pending() == 0;
+}
+
+bool unit_manager::remove_listed(CHubDevice& unit)
+{
+    if (!can_remove(unit))
+        return false;
+    // The record goes with its session; a later Add of the address starts afresh.
+    group_->remove_unit(&unit);
     return true;
 }
 

@@ -36,6 +36,7 @@ struct removed_unit {
     int protocol = 0;                 // protocol_http, protocol_wss, 0 when not known
     unit_failure reason = unit_failure::none;
     std::string detail;               // "duplicate of <label of the unit kept>"; else empty
+    std::uint32_t problems = 0;       // the security problems refused, for security_refused
 };
 
 // The front end's side. Every call comes on the UI thread.
@@ -54,6 +55,8 @@ public:
     virtual void discovery_finished() {}
     // A job of another kind than refresh has reported (busy_units updated).
     virtual void job_finished(CHubDevice&) {}
+    // An address list file was read and its addresses queued.
+    virtual void list_loaded(const std::filesystem::path&) {}
 };
 
 enum class add_result { empty, invalid, added, duplicate };
@@ -96,6 +99,13 @@ public:
     bool queue_refresh(CHubDevice& unit, bool new_session = false);
     // No unit job outstanding and no discovery running.
     bool idle() const { return busy_.empty() && !discovery_running(); }
+    // Whether the user may take the unit off the list now: not while any
+    // unit job is outstanding (a batch's outcomes point at its units).
+    bool can_remove(const CHubDevice& unit) const;
+    // Takes a listed unit off the list, as a failed refresh would but
+    // without a word in not_added(): the front end has dropped its tree
+    // nodes first. False (nothing done) when can_remove does not hold.
+    bool remove_listed(CHubDevice& unit);
 
     // The window messages.
     std::intptr_t handle_message(const window_message& message, message_reply& reply) override;
@@ -124,15 +134,16 @@ private:
     // The handling of a report once its job has returned (UI thread).
     void job_reported(CHubDevice& unit);
     void on_discovery_done(message_reply& reply);
-    int ask_password(const std::string& label, byte_vector& out);
-    int ask_security(const std::string& label, std::uint32_t problems);
+    int ask_password(const login_prompt& unit, byte_vector& out);
+    int ask_security(const login_prompt& unit, std::uint32_t problems);
     // `kept`: for a duplicate, the unit it was found to be.
     void remove_after_refresh(CHubDevice& unit, unit_failure reason, const CHubDevice* kept = nullptr);
-    void note_not_added(std::string address, unit_failure reason, std::string detail = {});
+    void note_not_added(std::string address, unit_failure reason, std::uint32_t problems = 0, std::string detail = {});
     // The other idle units that are this one, in the group's order.
     std::vector<CHubDevice*> listed_elsewhere(const CHubDevice& unit) const;
     bool listed_before(const CHubDevice& a, const CHubDevice& b) const;
-    void reset_security_answer() { group_->prompt.security_answer.store(-1); }
+    // Each Add, list and discovery run asks again.
+    void reset_security_answer();
 
     window_bridge& bridge_;
     dialogs& ui_;

@@ -41,6 +41,8 @@ int unit_manager::load_address_list(const std::filesystem::path& path)
         return -1;
     }
     add_addresses(list.addresses);
+    if (listener_)
+        listener_->list_loaded(path);
     return 0;
 }
 

@@ -15,9 +15,9 @@ std::intptr_t unit_manager::handle_message(const window_message& m, message_repl
         on_discovery_done(reply);
         return 0;
     case WM_ASK_PASSWORD:
-        return ask_password(*reinterpret_cast<const std::string*>(m.wparam), *reinterpret_cast<byte_vector*>(m.lparam));
+        return ask_password(*reinterpret_cast<const login_prompt*>(m.wparam), *reinterpret_cast<byte_vector*>(m.lparam));
     case WM_ASK_SECURITY:
-        return ask_security(*reinterpret_cast<const std::string*>(m.wparam), static_cast<std::uint32_t>(m.lparam));
+        return ask_security(*reinterpret_cast<const login_prompt*>(m.wparam), static_cast<std::uint32_t>(m.lparam));
     case WM_DROP_ADDRESS_LISTS:
         for (const auto& path : *reinterpret_cast<const std::vector<std::filesystem::path>*>(m.wparam))
             load_address_list(path);
@@ -131,6 +131,8 @@ void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason, c
 {
     // "duplicate of TLV-21001 [127.92.0.1]": which unit it was found to be.
     const std::string detail = kept ? "duplicate of " + kept->label : std::string();
+    const std::uint32_t problems =
+        reason == unit_failure::security_refused ? unit.login.refused_problems.load() : 0;
     if (listener_) {
         removed_unit info;
         info.unit = &unit;
@@ -140,16 +142,17 @@ void unit_manager::remove_after_refresh(CHubDevice& unit, unit_failure reason, c
         info.protocol = unit_protocol(unit);
         info.reason = reason;
         info.detail = detail;
+        info.problems = problems;
         listener_->unit_removed(info);
     }
     std::string address = unit.address_string();
     group_->remove_unit(&unit);
-    note_not_added(std::move(address), reason, detail);
+    note_not_added(std::move(address), reason, problems, detail);
 }
 
-void unit_manager::note_not_added(std::string address, unit_failure reason, std::string detail)
+void unit_manager::note_not_added(std::string address, unit_failure reason, std::uint32_t problems, std::string detail)
 {
-    not_added_.note(std::move(address), reason, std::move(detail));
+    not_added_.note(std::move(address), reason, problems, std::move(detail));
     if (listener_)
         listener_->not_added_changed();
 }
@@ -169,9 +172,10 @@ void unit_manager::on_discovery_done(message_reply& reply)
         listener_->discovery_finished();
 }
 
-int unit_manager::ask_password(const std::string& label, byte_vector& out)
+int unit_manager::ask_password(const login_prompt& unit, byte_vector& out)
 {
-    std::optional<std::string> typed = ui_.ask_password(password_prompt_request(label));
+    std::optional<std::string> typed =
+        ui_.ask_password(password_prompt_request(unit.label, unit.address, unit.refused));
     if (!typed)
         return 0;
     byte_vector bytes = password_bytes(*typed);
@@ -182,9 +186,9 @@ int unit_manager::ask_password(const std::string& label, byte_vector& out)
     return 1;
 }
 
-int unit_manager::ask_security(const std::string& label, std::uint32_t problems)
+int unit_manager::ask_security(const login_prompt& unit, std::uint32_t problems)
 {
-    return security_prompt_answer(ui_.task_dialog(security_prompt_request(label, problems)));
+    return security_prompt_answer(ui_.task_dialog(security_prompt_request(unit.label, problems, unit.address)));
 }
 
 } // namespace talvor

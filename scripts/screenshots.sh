@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # PNG pictures of the main window on the demo fleet, the prompts, the
-# settings dialog, the category choice and a firmware update of the demo
-# hubs (word confirmation, progress and verification windows running and at
-# their end), taken under Xvfb at scales 1 and 1.5. Prints the folder they
-# are in (the first argument, or a new temporary folder).
+# settings dialog, the About box's licences, the category choice, a
+# configuration download, an upload's confirmation, a firmware update of
+# the demo hubs (word confirmation, progress and verification windows
+# running and at their end) and the batch history, taken under Xvfb on a
+# laptop's 1366x768 screen at scale 1 and on a 1920x1080 screen at scale
+# 1.5. Prints the folder they are in (the first argument, or a new
+# temporary folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 TARGETS="talvor-hubsim talvor-screenshots" bash scripts/build.sh >/dev/null
@@ -22,13 +25,14 @@ for _ in $(seq 100); do
 done
 grep -q '^ready' "$work/hubsim.log" || { echo "talvor-hubsim did not start"; cat "$work/hubsim.log"; exit 1; }
 
-# A settings store of its own, so the user's settings are neither read nor
-# changed; once at the usual scale and once at 1.5.
-for scale in 1 1.5; do
+# A settings store and a batch log of their own, so the user's are neither
+# read nor changed; once at the usual scale and once at 1.5.
+for run in "1 1366x768" "1.5 1920x1080"; do
+  read -r scale screen <<<"$run"
   dir=$out
   [ "$scale" = 1 ] || dir=$out/scale-$scale
-  XDG_CONFIG_HOME="$work/config-$scale" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale timeout 120 \
-    xvfb-run -a -s "-screen 0 1600x1200x24" \
+  XDG_CONFIG_HOME="$work/config-$scale" XDG_STATE_HOME="$work/state-$scale" QT_QPA_PLATFORM=xcb \
+    QT_SCALE_FACTOR=$scale timeout 180 xvfb-run -a -s "-screen 0 ${screen}x24" \
     "$build/ui/talvor-screenshots" --out "$dir" --password-file demo/password --list demo/fleet.txt >"$work/shots.log"
   cat "$work/shots.log" >&2
 done

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstddef>
 #include <limits>
+#include <string_view>
 
 // jsmn's own string and primitive scanners do the lexing; the walk over
 // brackets, commas and colons is ours (see parse()). Its whole-text driver
@@ -14,6 +15,8 @@
 #pragma GCC diagnostic ignored "-Wunused-function"
 #include <jsmn.h>
 #pragma GCC diagnostic pop
+
+#include "transport/json_quote.h"
 
 namespace talvor {
 
@@ -238,6 +241,86 @@ std::string json_parser::get_string(std::size_t token, int expected_size) const
         return {};
     const json_token& t = tokens[token];
     return text.substr(t.start, t.end - t.start);
+}
+
+namespace {
+
+int hex4(std::string_view s, std::size_t at)
+{
+    if (at + 4 > s.size())
+        return -1;
+    int v = 0;
+    for (std::size_t i = at; i < at + 4; ++i) {
+        const char c = s[i];
+        const int d = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+        if (d < 0)
+            return -1;
+        v = v * 16 + d;
+    }
+    return v;
+}
+
+// The text between a string's quotes with its escapes decoded.
+std::string unescaped(std::string_view s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char e = s[++i];
+        switch (e) {
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'u': {
+            int c = hex4(s, i + 1);
+            if (c < 0) {
+                out += "\\u";
+                break;
+            }
+            i += 4;
+            if (c >= 0xD800 && c < 0xDC00 && i + 2 < s.size() && s[i + 1] == '\\' && s[i + 2] == 'u') {
+                const int low = hex4(s, i + 3);
+                if (low >= 0xDC00 && low < 0xE000) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                    i += 6;
+                }
+            }
+            append_utf8(out, c >= 0xD800 && c < 0xE000 ? 0xFFFD : static_cast<char32_t>(c));
+            break;
+        }
+        default:
+            out += e; // \" \\ \/
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string json_parser::get_text(std::size_t token) const
+{
+    if (!is(token, json_type::string))
+        return {};
+    const json_token& t = tokens[token];
+    return unescaped(std::string_view(text).substr(t.start, t.end - t.start));
 }
 
 double json_parser::get_number(std::size_t token) const

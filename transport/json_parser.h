@@ -40,6 +40,10 @@ public:
     std::size_t skip(std::size_t token) const;
     int for_each_member(std::size_t object, const member_callback& callback) const;
     std::string get_string(std::size_t token, int expected_size = 0) const;
+    // A string token's text with its escapes decoded (a \\u pair of
+    // surrogates joined; a broken escape kept as written); empty for any
+    // other token. get_string keeps the text exactly as sent.
+    std::string get_text(std::size_t token) const;
     double get_number(std::size_t token) const;
 
     const json_token* at(std::size_t token) const { return token < tokens.size() ? &tokens[token] : nullptr; }

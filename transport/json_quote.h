@@ -13,4 +13,7 @@ std::string json_quote(std::string_view text);
 // json_quote does: other UTF-8 documents then hold the same values.
 std::string valid_utf8(std::string_view text);
 
+// Appends the UTF-8 form of one code point (below 0x110000).
+void append_utf8(std::string& out, char32_t code_point);
+
 } // namespace talvor

@@ -1,12 +1,18 @@
 #include "ui/about_dialog.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
 
 #include "inventory/app_settings.h"
 #include "ui/dialog_units.h"
@@ -20,6 +26,19 @@
 #endif
 
 namespace talvor {
+
+namespace {
+
+// Every licence of the libraries in the program, in the order offered.
+constexpr std::pair<const char*, const char*> carried_licences[] = {
+    {"jsmn", ":/talvor/jsmn_licence.txt"},
+    {"Qt (LGPL version 3)", ":/talvor/qt_licence.txt"},
+    {"OpenSSL", ":/talvor/openssl_licence.txt"},
+    {"Boost", ":/talvor/boost_licence.txt"},
+    {"MinGW-w64 runtime", ":/talvor/mingw_runtime_licence.txt"},
+};
+
+} // namespace
 
 QString version_text(int major, int minor, int build, int extra)
 {
@@ -71,12 +90,31 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent)
     buttons->addStretch(1);
     outer->addLayout(buttons);
 
+    choice_ = new QComboBox;
     licence_ = new QPlainTextEdit;
     licence_->setReadOnly(true);
     licence_->setMinimumSize(dlu_size(this, 279, 91));
-    QFile text(QStringLiteral(":/talvor/jsmn_licence.txt"));
-    if (text.open(QIODevice::ReadOnly))
-        licence_->setPlainText(QString::fromLatin1(text.readAll())); // one character per byte
+    // What this build carries: a platform's build leaves out the resources
+    // of what it does not ship (the MinGW runtime outside Windows).
+    for (const auto& [name, resource] : carried_licences) {
+        QFile text(QString::fromLatin1(resource));
+        if (text.open(QIODevice::ReadOnly))
+            choice_->addItem(QString::fromLatin1(name), QString::fromLatin1(text.readAll())); // one character per byte
+    }
+    connect(choice_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { licence_->setPlainText(choice_->itemData(i).toString()); });
+    licence_->setPlainText(choice_->itemData(0).toString());
+    // The texts come broken into lines of their own: wide enough for the
+    // longest, rather than wrapped again into ragged ones.
+    licence_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    int widest = 0;
+    for (int i = 0; i < choice_->count(); ++i)
+        for (const QString& line : choice_->itemData(i).toString().split(QLatin1Char('\n')))
+            widest = std::max(widest, licence_->fontMetrics().horizontalAdvance(line));
+    const int chrome = 2 * licence_->frameWidth() + licence_->verticalScrollBar()->sizeHint().width() +
+                       2 * int(licence_->document()->documentMargin()) + 4;
+    licence_->setMinimumWidth(std::min(widest + chrome, licence_->fontMetrics().averageCharWidth() * 100));
+    outer->addWidget(choice_);
     outer->addWidget(licence_);
 
     connect(more_, &QPushButton::clicked, this, &CAboutDialog::toggle);
@@ -87,6 +125,7 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent)
 void CAboutDialog::toggle()
 {
     expanded_ = !expanded_;
+    choice_->setVisible(expanded_);
     licence_->setVisible(expanded_);
     more_->setText(expanded_ ? tr("Less") : tr("More"));
 }

@@ -1,9 +1,11 @@
 #pragma once
 // The About box: product text with the build's version, the maker's link,
-// and the jsmn licence behind "More".
+// and behind "More" the licence of every library the program carries, one
+// at a time as chosen.
 #include <QDialog>
 #include <QString>
 
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -21,6 +23,8 @@ public:
     bool expanded() const { return expanded_; }
     QPushButton* more_button() const { return more_; }
     QPlainTextEdit* licence() const { return licence_; }
+    // The licences' names; choosing one shows its text.
+    QComboBox* licences() const { return choice_; }
     QLabel* product() const { return product_; }
 
 private:
@@ -28,6 +32,7 @@ private:
 
     QLabel* product_;
     QPushButton* more_;
+    QComboBox* choice_;
     QPlainTextEdit* licence_;
     bool expanded_ = true;
 };

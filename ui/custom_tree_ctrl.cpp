@@ -8,6 +8,7 @@ namespace talvor {
 
 namespace {
 constexpr int data_role = Qt::UserRole;
+constexpr int sort_role = Qt::UserRole + 1;
 constexpr std::uint32_t colour_bit = 0x80000000u;
 } // namespace
 
@@ -46,7 +47,7 @@ CCustomTreeCtrl::CCustomTreeCtrl(QWidget* parent) : QTreeWidget(parent)
 }
 
 QTreeWidgetItem* CCustomTreeCtrl::add_item(QTreeWidgetItem* parent, const QString& text, std::uint32_t data,
-                                           bool checkable)
+                                           bool checkable, const QString& sort_key)
 {
     auto* item = new tree_item(QStringList{text});
     item->setData(0, data_role, QVariant::fromValue(data));
@@ -56,10 +57,25 @@ QTreeWidgetItem* CCustomTreeCtrl::add_item(QTreeWidgetItem* parent, const QStrin
         item->setCheckState(0, Qt::Unchecked); // before it joins the tree: no notification
     }
     item->setFlags(flags);
+    item->setData(0, sort_role, sort_key);
+    const int count = parent ? parent->childCount() : topLevelItemCount();
+    auto sibling = [&](int i) { return parent ? parent->child(i) : topLevelItem(i); };
+    int at = count;
+    if (!sort_key.isEmpty()) {
+        // Binary search: a refresh of thousands of units inserts each once.
+        int low = 0;
+        while (low < at) {
+            const int mid = (low + at) / 2;
+            if (sibling(mid)->data(0, sort_role).toString() > sort_key)
+                at = mid;
+            else
+                low = mid + 1;
+        }
+    }
     if (parent)
-        parent->addChild(item);
+        parent->insertChild(at, item);
     else
-        addTopLevelItem(item);
+        insertTopLevelItem(at, item);
     return item;
 }
 

@@ -15,8 +15,11 @@ public:
     explicit CCustomTreeCtrl(QWidget* parent = nullptr);
 
     // Appends a node; `parent` null for a root. Item data with the top bit
-    // set is a text colour (red in the low byte) in its low 31 bits.
-    QTreeWidgetItem* add_item(QTreeWidgetItem* parent, const QString& text, std::uint32_t data, bool checkable);
+    // set is a text colour (red in the low byte) in its low 31 bits. With a
+    // sort key the node goes before the first sibling whose key is greater,
+    // so that siblings given keys stay in their order whatever came first.
+    QTreeWidgetItem* add_item(QTreeWidgetItem* parent, const QString& text, std::uint32_t data, bool checkable,
+                              const QString& sort_key = {});
     static std::uint32_t item_data(const QTreeWidgetItem* item);
     static void set_item_data(QTreeWidgetItem* item, std::uint32_t data);
     static bool checkable(const QTreeWidgetItem* item);

@@ -4,11 +4,15 @@
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -22,6 +26,7 @@
 #include "ui/dd_split_button.h"
 #include "ui/dialog_units.h"
 #include "ui/not_added_notice.h"
+#include "ui/settings_store_qt.h"
 #include "ui/ui_resources.h"
 #include "ui/val_edit.h"
 
@@ -47,8 +52,24 @@ CMainDialog::CMainDialog(window_bridge& bridge, dialogs& ui, AppSettings& settin
     setWindowIcon(QIcon(QStringLiteral(":/talvor/icon.png")));
     setWindowTitle(QString::fromUtf8(application_name.data(), application_name.size()));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // A resizable window that can fill the screen: the layout gives the
+    // tree and the details list what a larger window has.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
     build_layout();
+    place_window();
     update_buttons();
+}
+
+void CMainDialog::place_window()
+{
+    const QByteArray saved = store_.value(QStringLiteral("Window/Geometry")).toByteArray();
+    if (!saved.isEmpty() && restoreGeometry(saved))
+        return;
+    // The reference layout's size, where the screen has room for it.
+    QSize size = dlu_size(this, 565, 466).expandedTo(minimumSizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    resize(size);
 }
 
 CMainDialog::~CMainDialog()
@@ -93,14 +114,24 @@ void CMainDialog::build_layout()
     columns->setSpacing(dlu_x(this, 14));
     outer->addLayout(columns, 1);
 
-    // Left: the tree over its three view buttons.
+    // Left: the filter over the tree over its three view buttons. The tree
+    // gives up height first, so that the window fits a laptop's screen.
     auto* left = new QVBoxLayout;
+    left->setSpacing(dlu_y(this, 4));
+    filter_ = new QLineEdit;
+    filter_->setPlaceholderText(tr("Filter: serial, address, description, firmware version"));
+    filter_->setToolTip(tr("Shows only the units and TAPs whose serial number, address, description or firmware "
+                           "version holds this text; checked ones always show"));
+    filter_->setClearButtonEnabled(true);
+    connect(filter_, &QLineEdit::textChanged, this, &CMainDialog::apply_filter);
+    left->addWidget(filter_);
     tree_ = new CCustomTreeCtrl;
-    tree_->setMinimumSize(dlu_size(this, 267, 409));
+    tree_->setMinimumSize(dlu_size(this, 267, 160));
     connect(tree_, &CCustomTreeCtrl::check_changed, this, &CMainDialog::on_check_changed);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tree_, &QWidget::customContextMenuRequested, this, &CMainDialog::tree_context_menu);
     left->addWidget(tree_, 1);
+    left->addSpacing(dlu_y(this, 5));
     auto* view_row = new QHBoxLayout;
     view_row->addStretch(1);
     view_row->addWidget(push(cmd_show_more, "Show More"));
@@ -119,7 +150,7 @@ void CMainDialog::build_layout()
     auto* details_layout = new QVBoxLayout(details_box);
     details_layout->setContentsMargins(dlu_x(this, 10), dlu_y(this, 4), dlu_x(this, 13), dlu_y(this, 5));
     details_ = new CCustomListCtrl;
-    details_->setMinimumSize(dlu_size(this, 247, 199));
+    details_->setMinimumSize(dlu_size(this, 247, 60));
     details_layout->addWidget(details_);
     right->addWidget(details_box, 1);
 
@@ -200,16 +231,25 @@ void CMainDialog::build_layout()
         bar->addWidget(part);
     }
     bar->setStretch(3, 1);
+    // The free part holds notes (a saved file's path): cut short, never
+    // widening the window; its tooltip has the whole text.
+    status_[3]->setMinimumWidth(1);
+    status_[3]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     not_added_ = new CNotAddedNotice(*manager_);
     bar->addWidget(not_added_);
     menu_button_ = new QToolButton;
     menu_button_->setText(QStringLiteral("\u2630"));
-    menu_button_->setToolTip(tr("Passwords, inventory, about and settings"));
+    menu_button_->setToolTip(tr("Passwords, inventory, address lists, batch history, about and settings"));
     menu_button_->setAutoRaise(true);
     menu_button_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(menu_button_);
     change_password_ = menu->addAction(tr("Change Password ..."), this, [this] { run_command(cmd_change_password); });
-    menu->addAction(tr("Export Inventory ..."), this, [this] { export_inventory(*manager_, ui_); });
+    menu->addAction(tr("Export Inventory ..."), this, &CMainDialog::export_inventory);
+    menu->addAction(tr("Save Address List ..."), this, &CMainDialog::save_address_list);
+    recent_menu_ = menu->addMenu(tr("Recent Lists"));
+    connect(recent_menu_, &QMenu::aboutToShow, this, &CMainDialog::fill_recent_menu);
+    fill_recent_menu();
+    menu->addAction(tr("Batch History ..."), this, &CMainDialog::open_history);
     menu->addSeparator();
     menu->addAction(tr("About..."), this, &CMainDialog::open_about);
     menu->addAction(tr("Settings..."), this, &CMainDialog::open_settings);
@@ -224,9 +264,14 @@ void CMainDialog::place_status_parts()
     if (!tree_ || !status_[0])
         return;
     const QRect t = tree_->geometry();
-    status_[0]->setFixedWidth(std::max(0, t.left() - 2));
-    status_[1]->setFixedWidth(status_part1_width);
-    status_[2]->setFixedWidth(std::max(0, t.right() - t.left() - status_part1_width - 2));
+    const int widths[3] = {std::max(0, t.left() - 2), status_part1_width,
+                           std::max(0, t.right() - t.left() - status_part1_width - 2)};
+    for (int i = 0; i < 3; ++i) {
+        status_[i]->setFixedWidth(widths[i]);
+        // A label keeps the size hint it worked out under its old minimum
+        // width until something about it changes: give it its indent again.
+        status_[i]->setIndent(status_[i]->indent());
+    }
 }
 
 void CMainDialog::resizeEvent(QResizeEvent* event)
@@ -242,6 +287,30 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(tr("About..."), this, &CMainDialog::open_about);
     menu.addAction(tr("Settings..."), this, &CMainDialog::open_settings);
     menu.exec(event->globalPos());
+}
+
+bool CMainDialog::event(QEvent* event)
+{
+    // A modal window over this one: a batch's progress window shows the
+    // action buttons off while its units are at work, and on again after.
+    if (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked)
+        update_buttons();
+    return QDialog::event(event);
+}
+
+void CMainDialog::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+    if (!enter || event->modifiers() & ~Qt::KeypadModifier || !focused || !focused->isEnabled()) {
+        QDialog::keyPressEvent(event); // Enter elsewhere presses "Add", the default button
+        return;
+    }
+    auto* tool = qobject_cast<QToolButton*>(focused);
+    if (tool && tool->menu() && tool->popupMode() == QToolButton::InstantPopup)
+        tool->showMenu();
+    else
+        focused->click();
 }
 
 QAbstractButton* CMainDialog::command_button(int id) const

@@ -4,6 +4,7 @@
 // work; this class only shows what it is told and forwards the commands.
 #include <QDialog>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 class QAbstractButton;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTreeWidgetItem;
@@ -52,8 +54,9 @@ public:
 
     // Runs the command of a button or menu item, as a click would.
     void run_command(int id);
-    // The context menu of a unit's tree node: "Open in browser" and "Trust
-    // Certificate", each enabled only where it applies. Owned by the caller.
+    // The context menu of a unit's tree node: "Open in browser", "Trust
+    // Certificate", "Copy details", "Copy address" and "Remove from list",
+    // each enabled only where it applies. Owned by the caller.
     std::unique_ptr<QMenu> unit_menu(CHubDevice& unit);
     // The tree/model agreement test every batch command runs first; a
     // disagreement ends the process after telling the user.
@@ -71,6 +74,14 @@ public:
     void add_device();
     void open_about();
     void open_settings();
+    void open_history();
+    void save_address_list();
+    void export_inventory();
+    // Takes the unit off the tree and the list; false while units are at work.
+    bool remove_unit(CHubDevice& unit);
+    // Shows only the units and TAPs that match the filter field's text
+    // (checked ones always show).
+    void apply_filter();
 
     // The widgets, for the tests and the screenshots.
     CCustomTreeCtrl* tree() const { return tree_; }
@@ -78,6 +89,10 @@ public:
     CValEdit* address_edit() const { return address_; }
     QLabel* status_part(int n) const { return status_[n]; }
     CNotAddedNotice* not_added_notice() const { return not_added_; }
+    QLineEdit* filter_edit() const { return filter_; }
+    QToolButton* menu_button() const { return menu_button_; }
+    // The ☰ menu's "Recent Lists" submenu: the address lists last loaded.
+    QMenu* recent_menu() const { return recent_menu_; }
     QAbstractButton* command_button(int id) const;
     QTreeWidgetItem* item_of(const CHubDevice& unit) const;
     QTreeWidgetItem* item_of(const CTapDevice& tap) const;
@@ -85,9 +100,13 @@ public:
     void reject() override; // Escape never closes the window
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Enter presses the focused button (the ☰ button opens its menu);
+    // elsewhere it presses "Add".
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void build_layout();
@@ -103,6 +122,12 @@ private:
     void show_selection();
     void tree_context_menu(const QPoint& pos);
     CHubDevice* unit_at(QTreeWidgetItem* item) const;
+    void filter_unit(CHubDevice& unit, const std::string& text);
+    // A word in the status bar's free part, until the next one.
+    void show_note(const QString& text);
+    void place_window();
+    void remember_list(const std::filesystem::path& path);
+    void fill_recent_menu();
 
     // unit_listener
     void unit_ready(CHubDevice& unit) override;
@@ -111,6 +136,7 @@ private:
     void not_added_changed() override;
     void discovery_finished() override;
     void job_finished(CHubDevice& unit) override;
+    void list_loaded(const std::filesystem::path& path) override;
     // tree_hook
     void suspend_redraw() override;
     void resume_redraw() override;
@@ -130,6 +156,8 @@ private:
     QWidget* status_bar_ = nullptr;
     CNotAddedNotice* not_added_ = nullptr;
     QToolButton* menu_button_ = nullptr;
+    QMenu* recent_menu_ = nullptr;
+    QLineEdit* filter_ = nullptr;
     std::map<int, QAbstractButton*> buttons_;
     std::map<int, QAction*> menu_items_;
     QAction* change_password_ = nullptr; // in the status bar's menu; enabled as the action buttons are

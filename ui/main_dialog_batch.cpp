@@ -4,12 +4,16 @@
 // unit.
 #include "ui/main_dialog.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QUrl>
 
 #include <map>
 
+#include "inventory/details_rows.h"
 #include "operations/batch_report.h"
 #include "operations/commands.h"
 #include "operations/firmware_verify.h"
@@ -79,6 +83,8 @@ void CMainDialog::show_selection()
             mark(tap->tree_item, tap->selected);
     }
     group.lower_check_guard();
+    if (!filter_->text().isEmpty())
+        apply_filter(); // what is checked shows
     update_status();
     update_buttons();
     refresh_details();
@@ -110,12 +116,51 @@ std::unique_ptr<QMenu> CMainDialog::unit_menu(CHubDevice& unit)
     CHubDevice* u = &unit;
     connect(trust, &QAction::triggered, this, [this, u] { trust_unit_certificate(*batch_, *u); });
 
+    menu->addSeparator();
+    connect(menu->addAction(tr("Copy details")), &QAction::triggered, this, [u] {
+        std::vector<details_row> rows;
+        unit_details_rows(*u, rows);
+        QString text;
+        for (const auto& [name, value] : rows)
+            text += QString::fromStdString(name) + QStringLiteral(": ") + QString::fromStdString(value)
+                + QLatin1Char('\n');
+        QGuiApplication::clipboard()->setText(text);
+    });
+    connect(menu->addAction(tr("Copy address")), &QAction::triggered, this,
+            [u] { QGuiApplication::clipboard()->setText(QString::fromStdString(u->address_string())); });
+    QAction* remove = menu->addAction(tr("Remove from list"));
+    remove->setEnabled(manager_->can_remove(unit));
+    if (!remove->isEnabled())
+        remove->setToolTip(tr("Not while units are at work"));
+    connect(remove, &QAction::triggered, this, [this, u] { remove_unit(*u); });
+
     // Like the action buttons, it acts on the checked units, not on this one.
     menu->addSeparator();
     QAction* password = menu->addAction(tr("Change Password ..."));
     password->setEnabled(change_password_->isEnabled());
     connect(password, &QAction::triggered, this, [this] { run_command(cmd_change_password); });
     return menu;
+}
+
+bool CMainDialog::remove_unit(CHubDevice& unit)
+{
+    if (!manager_->can_remove(unit))
+        return false;
+    // The nodes go first: the record's handles to them go with it.
+    if (QTreeWidgetItem* node = item_of(unit)) {
+        QTreeWidgetItem* type_node = node->parent();
+        delete node;
+        if (type_node && type_node->childCount() == 0)
+            delete type_node;
+    }
+    unit.tree_item = no_tree_node;
+    for (const auto& tap : unit.taps)
+        tap->tree_item = no_tree_node;
+    manager_->remove_listed(unit);
+    update_status();
+    update_buttons();
+    refresh_details();
+    return true;
 }
 
 void CMainDialog::tree_context_menu(const QPoint& pos)

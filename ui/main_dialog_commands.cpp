@@ -5,15 +5,27 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMenu>
 
+#include "operations/address_list_save.h"
+#include "operations/batch_history.h"
+#include "operations/batch_report.h"
+#include "operations/inventory_export.h"
+#include "transport/path_text.h"
 #include "ui/about_dialog.h"
 #include "ui/command_states.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
+#include "ui/history_dialog.h"
 #include "ui/settings_dialog.h"
+#include "ui/settings_store_qt.h"
 #include "ui/val_edit.h"
 
 namespace talvor {
+
+namespace {
+constexpr int recent_lists_kept = 8;
+} // namespace
 
 void CMainDialog::update_buttons()
 {
@@ -110,6 +122,57 @@ void CMainDialog::open_settings()
     update_buttons();
 }
 
+void CMainDialog::show_note(const QString& text)
+{
+    status_[3]->setText(text);
+    status_[3]->setToolTip(text); // the part may be narrower than the text
+}
+
+void CMainDialog::export_inventory()
+{
+    std::filesystem::path written;
+    if (talvor::export_inventory(*manager_, ui_, &written) == 1)
+        show_note(tr("Inventory saved to %1").arg(QString::fromStdString(path_text(written))));
+}
+
+void CMainDialog::save_address_list()
+{
+    std::filesystem::path written;
+    if (talvor::save_address_list(*manager_, ui_, &written) != 1)
+        return;
+    show_note(tr("Address list saved to %1").arg(QString::fromStdString(path_text(written))));
+    remember_list(written);
+}
+
+void CMainDialog::open_history()
+{
+    CHistoryDialog history(read_batch_history(batch_log_folder()), this);
+    history.exec();
+}
+
+void CMainDialog::remember_list(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    const QString file = QString::fromStdString(path_text(std::filesystem::absolute(path, ec)));
+    QStringList recent = store_.value(QStringLiteral("Window/RecentLists")).toStringList();
+    recent.removeAll(file);
+    recent.prepend(file);
+    while (recent.size() > recent_lists_kept)
+        recent.removeLast();
+    store_.set_value(QStringLiteral("Window/RecentLists"), recent);
+    // Filled as it opens: this may run from one of its own items.
+    recent_menu_->setEnabled(true);
+}
+
+void CMainDialog::fill_recent_menu()
+{
+    recent_menu_->clear();
+    const QStringList recent = store_.value(QStringLiteral("Window/RecentLists")).toStringList();
+    for (const QString& file : recent)
+        recent_menu_->addAction(file, this, [this, file] { manager_->load_address_list(utf8_path(file.toStdString())); });
+    recent_menu_->setEnabled(!recent.isEmpty());
+}
+
 void CMainDialog::reject()
 {
     // Escape never closes the main window; the close box comes through
@@ -122,6 +185,8 @@ void CMainDialog::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    store_.set_value(QStringLiteral("Window/Geometry"), saveGeometry());
+    store_.sync();
     // Releases every worker still waiting for the window before it goes.
     manager_->shut_down();
     event->accept();

@@ -2,12 +2,15 @@
 #include "ui/main_dialog.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QTreeWidgetItemIterator>
 
 #include <cstdlib>
 #include <vector>
 
+#include "inventory/connection_worker.h"
 #include "inventory/details_rows.h"
+#include "inventory/unit_filter.h"
 #include "ui/custom_list_ctrl.h"
 #include "ui/custom_tree_ctrl.h"
 #include "ui/not_added_notice.h"
@@ -57,6 +60,40 @@ void nodes_at(QTreeWidgetItem* item, std::size_t depth, std::vector<QTreeWidgetI
         nodes_at(item->child(i), depth - 1, out);
 }
 
+QString hex_of(const ip_address& address)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(address.data()), int(address.size())).toHex());
+}
+
+// Units by serial number, then address; TAPs by serial number, then bus address.
+QString unit_sort_key(const CHubDevice& unit)
+{
+    return qs(unit.serial) + QChar(1) + hex_of(unit.address);
+}
+
+QString tap_sort_key(const CTapDevice& tap)
+{
+    return qs(tap.serial) + QChar(1) + QStringLiteral("%1").arg(tap.bus_address, 10, 10, QLatin1Char('0'));
+}
+
+// What a unit's node tells on hovering: the connection it uses and the
+// security problems it was accepted with, in the security prompt's words.
+QString unit_tooltip(CHubDevice& unit, std::uint32_t problems)
+{
+    const int protocol = unit_protocol(unit);
+    QString tip = qs(unit.label) + QLatin1Char('\n') + QStringLiteral("Connection: ")
+        + (protocol == protocol_wss    ? QStringLiteral("WebSocket over TLS (HTTPS, port 443)")
+           : protocol == protocol_http ? QStringLiteral("HTTP (port 80), unencrypted")
+                                       : QStringLiteral("not known"));
+    const std::vector<std::string> lines = security_problem_lines(problems);
+    if (lines.empty())
+        return tip + QStringLiteral("\nNo security problems");
+    tip += QStringLiteral("\nSecurity problems:");
+    for (const std::string& line : lines)
+        tip += QStringLiteral("\n    \u2022    ") + qs(line);
+    return tip;
+}
+
 } // namespace
 
 QTreeWidgetItem* CMainDialog::item_of(const CHubDevice& unit) const
@@ -78,11 +115,16 @@ void CMainDialog::insert_unit(CHubDevice& unit)
     for (int i = 0; i < tree_->topLevelItemCount() && !type_node; ++i)
         if (CCustomTreeCtrl::item_data(tree_->topLevelItem(i)) == std::uint32_t(unit.system_type))
             type_node = tree_->topLevelItem(i);
+    // Types by name and units by serial: the same order on every run,
+    // whichever unit answered first.
+    const QString type_name = qs(system_type_name(unit.system_type));
     if (!type_node)
-        type_node = tree_->add_item(nullptr, qs(system_type_name(unit.system_type)), unit.system_type, false);
+        type_node = tree_->add_item(nullptr, type_name, unit.system_type, false, type_name);
 
-    const bool problems = unit.hub && unit.hub->found_problems != 0;
-    QTreeWidgetItem* unit_node = tree_->add_item(type_node, qs(unit.label), problems ? dark_red : 0, true);
+    const std::uint32_t problems = unit.hub ? unit.hub->found_problems : 0;
+    QTreeWidgetItem* unit_node =
+        tree_->add_item(type_node, qs(unit.label), problems ? dark_red : 0, true, unit_sort_key(unit));
+    unit_node->setToolTip(0, unit_tooltip(unit, problems));
     unit.tree_item = CCustomTreeCtrl::node_of(unit_node);
 
     std::vector<QTreeWidgetItem*> class_nodes;
@@ -95,18 +137,79 @@ void CMainDialog::insert_unit(CHubDevice& unit)
             class_node = tree_->add_item(unit_node, qs(tap_class_name(tap->tap_class)), tap->tap_class, false);
             class_nodes.push_back(class_node);
         }
-        tap->tree_item = CCustomTreeCtrl::node_of(tree_->add_item(class_node, qs(tap->label), 0, true));
+        tap->tree_item =
+            CCustomTreeCtrl::node_of(tree_->add_item(class_node, qs(tap->label), 0, true, tap_sort_key(*tap)));
+    }
+    if (!filter_->text().isEmpty())
+        filter_unit(unit, filter_->text().toStdString());
+    tree_->setUpdatesEnabled(true);
+}
+
+void CMainDialog::apply_filter()
+{
+    const std::string text = filter_->text().toStdString();
+    tree_->setUpdatesEnabled(false);
+    int listed = 0, shown = 0;
+    for (const auto& unit : manager_->group().units()) {
+        filter_unit(*unit, text);
+        if (QTreeWidgetItem* node = item_of(*unit)) {
+            ++listed;
+            shown += node->isHidden() ? 0 : 1;
+        }
     }
     tree_->setUpdatesEnabled(true);
+    show_note(text.empty() ? QString() : tr("Filter: %1 of %2 units shown").arg(shown).arg(listed));
+}
+
+void CMainDialog::filter_unit(CHubDevice& unit, const std::string& text)
+{
+    QTreeWidgetItem* node = item_of(unit);
+    if (!node)
+        return;
+    // A checked item always shows: a batch acts on it.
+    const bool unit_shown = unit.selected || unit_matches(unit, text);
+    bool any_tap = false;
+    for (const auto& tap : unit.taps) {
+        QTreeWidgetItem* t = item_of(*tap);
+        if (!t)
+            continue;
+        const bool shown = unit_shown || tap->selected || tap_matches(*tap, text);
+        t->setHidden(!shown);
+        any_tap = any_tap || shown;
+    }
+    for (int i = 0; i < node->childCount(); ++i) {
+        QTreeWidgetItem* class_node = node->child(i);
+        bool any = false;
+        for (int k = 0; k < class_node->childCount() && !any; ++k)
+            any = !class_node->child(k)->isHidden();
+        class_node->setHidden(!any);
+    }
+    node->setHidden(!unit_shown && !any_tap);
+    QTreeWidgetItem* type_node = node->parent();
+    bool any = false;
+    for (int i = 0; i < type_node->childCount() && !any; ++i)
+        any = !type_node->child(i)->isHidden();
+    type_node->setHidden(!any);
 }
 
 void CMainDialog::on_check_changed(QTreeWidgetItem* item, bool checked)
 {
-    manager_->group().set_checked(CCustomTreeCtrl::node_of(item), checked);
+    unit_group& group = manager_->group();
+    const bool outer = !group.check_guard_raised();
+    const int before = outer ? group.count_selected() : 0;
+    const int class_before = group.selected_class;
+    group.set_checked(CCustomTreeCtrl::node_of(item), checked);
     // Whoever raised the guard checks many nodes and refreshes once at the
     // end: doing it per node made Select Class quadratic in the units.
-    if (manager_->group().check_guard_raised())
+    if (!outer)
         return;
+    // Checking an item of another class unchecks the others: say so.
+    if (checked && class_before != class_unknown && group.selected_class != class_before && before > 0)
+        show_note((before == 1 ? tr("1 item") : tr("%1 items").arg(before))
+                  + tr(" of class \"%1\" unchecked: the checked items are all of one class")
+                        .arg(qs(product_class_name(class_before))));
+    else
+        show_note({});
     update_status();
     update_buttons();
     refresh_details();
@@ -149,6 +252,8 @@ void CMainDialog::select_class()
     });
     tree_->setUpdatesEnabled(true);
     group.lower_check_guard();
+    if (!filter_->text().isEmpty())
+        apply_filter(); // what is checked shows
     update_status();
     update_buttons();
     refresh_details();
@@ -266,6 +371,12 @@ void CMainDialog::job_finished(CHubDevice&)
     require_ui_thread("job_finished");
     update_buttons();
     refresh_details();
+}
+
+void CMainDialog::list_loaded(const std::filesystem::path& path)
+{
+    require_ui_thread("list_loaded");
+    remember_list(path);
 }
 
 void CMainDialog::suspend_redraw()

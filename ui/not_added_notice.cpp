@@ -58,7 +58,7 @@ void CNotAddedNotice::fill_entries()
     entries_->clear();
     for (const auto& entry : manager_.not_added().entries())
         new QTreeWidgetItem(entries_,
-                            {QString::fromStdString(entry.address), QString::fromStdString(entry.text())});
+                            {QString::fromStdString(entry.address), QString::fromStdString(not_added_text(entry))});
     entries_->setUpdatesEnabled(true);
     // The latest outcome comes last; keep it in view.
     entries_->scrollToBottom();

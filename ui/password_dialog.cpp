@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -17,6 +18,22 @@ CPasswordDialog::CPasswordDialog(const password_request& r, QWidget* parent) : Q
     auto* group = new QGroupBox(QString::fromStdString(r.group_title));
     auto* inner = new QVBoxLayout(group);
     inner->setContentsMargins(dlu_x(this, 16), dlu_y(this, 9), dlu_x(this, 16), dlu_y(this, 7));
+    // The unit inside the dialog, not only in its caption: prompts of
+    // several units may follow one another.
+    unit_ = new QLabel(QString::fromStdString(r.unit));
+    unit_->setTextFormat(Qt::PlainText);
+    unit_->setWordWrap(true);
+    QFont bold = unit_->font();
+    bold.setBold(true);
+    unit_->setFont(bold);
+    unit_->setVisible(!r.unit.empty());
+    inner->addWidget(unit_);
+    refusal_ = new QLabel(QString::fromStdString(r.refusal));
+    refusal_->setTextFormat(Qt::PlainText);
+    refusal_->setWordWrap(true);
+    refusal_->setStyleSheet(QStringLiteral("color: #c00000"));
+    refusal_->setVisible(!r.refusal.empty());
+    inner->addWidget(refusal_);
     edit_ = new QLineEdit;
     edit_->setEchoMode(QLineEdit::Password);
     edit_->setMinimumSize(dlu_size(this, 147, 14));

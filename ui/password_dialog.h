@@ -8,6 +8,7 @@
 #include "inventory/dialogs.h"
 
 class QCheckBox;
+class QLabel;
 
 namespace talvor {
 
@@ -20,10 +21,14 @@ public:
 
     QLineEdit* edit() const { return edit_; }
     QCheckBox* show_box() const { return show_; }
+    QLabel* unit_line() const { return unit_; }
+    QLabel* refusal_line() const { return refusal_; }
 
 private:
     void toggle_shown(bool shown);
 
+    QLabel* unit_;
+    QLabel* refusal_;
     QLineEdit* edit_;
     QCheckBox* show_;
     // The masking in use before the password was shown.

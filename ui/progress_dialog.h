@@ -6,13 +6,20 @@
 // The line under the heading counts the units done, failed and waiting
 // (or, while units are awaited after an update, those not answered yet and
 // the time left); once the batch is over each unit's result is listed below
-// it, scrolling when long. The window grows to fit each state it reaches.
+// it, scrolling when long, the heading is in the past tense and "Cancel
+// Operation" is cleared and off. The window grows to fit each state it
+// reaches.
 #include <memory>
+#include <string>
 
 #include "inventory/dialogs.h"
 #include "ui/task_dialog.h"
 
 namespace talvor {
+
+// The heading once the batch has ended: its first word in the past tense
+// ("Updating firmware ..." becomes "Updated firmware ...").
+std::string finished_instruction(const std::string& running);
 
 class CProgressDialog {
 public:
@@ -29,6 +36,8 @@ private:
     bool clicked(int id);
     void verification(bool checked);
     void set_content(const std::string& line, const std::string& results);
+    // The greyed Cancel says why it is grey.
+    void explain_cancel();
 
     progress_request request_;
     std::unique_ptr<CTaskDialog> dialog_;

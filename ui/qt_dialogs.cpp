@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -11,6 +12,7 @@
 #include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
+#include "ui/settings_store_qt.h"
 #include "ui/task_dialog.h"
 #include "ui/ui_thread.h"
 
@@ -35,6 +37,32 @@ QString qt_file_filter(const std::string& platform_filter)
         out << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return out.join(QStringLiteral(";;"));
+}
+
+QString file_kind(const std::string& platform_filter)
+{
+    const QStringList parts = QString::fromStdString(platform_filter).split(QLatin1Char('|'));
+    if (parts.size() >= 2) {
+        const QString first = parts[1].split(QLatin1Char(';')).front().trimmed();
+        const qsizetype dot = first.lastIndexOf(QLatin1Char('.'));
+        if (dot >= 0 && dot + 1 < first.size() && first.mid(dot + 1) != QLatin1String("*"))
+            return first.mid(dot + 1).toLower();
+    }
+    return QStringLiteral("file");
+}
+
+QString qt_dialogs::last_folder(const QString& kind) const
+{
+    if (!store_)
+        return {};
+    const QString folder = store_->value(QStringLiteral("Folders/") + kind).toString();
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void qt_dialogs::remember_folder(const QString& kind, const QString& folder)
+{
+    if (store_)
+        store_->set_value(QStringLiteral("Folders/") + kind, folder);
 }
 
 QWidget* qt_dialogs::owner() const
@@ -87,20 +115,27 @@ std::optional<std::filesystem::path> qt_dialogs::choose_file(const file_request&
     }
     if (!r.default_extension.empty())
         d.setDefaultSuffix(QString::fromStdString(r.default_extension));
+    const QString kind = file_kind(r.filter);
+    if (const QString folder = last_folder(kind); !folder.isEmpty())
+        d.setDirectory(folder);
     if (!r.default_name.empty())
         d.selectFile(QString::fromStdString(r.default_name));
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
         return std::nullopt;
-    return utf8_path(d.selectedFiles().front().toStdString());
+    const QString chosen = d.selectedFiles().front();
+    remember_folder(kind, QFileInfo(chosen).absolutePath());
+    return utf8_path(chosen.toStdString());
 }
 
 std::optional<std::filesystem::path> qt_dialogs::choose_folder(const folder_request& r)
 {
     require_ui_thread("choose_folder");
-    const QString dir = QFileDialog::getExistingDirectory(owner(), QString::fromStdString(r.title), QString(),
+    const QString kind = QStringLiteral("folder");
+    const QString dir = QFileDialog::getExistingDirectory(owner(), QString::fromStdString(r.title), last_folder(kind),
                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dir.isEmpty())
         return std::nullopt;
+    remember_folder(kind, dir);
     return utf8_path(dir.toStdString());
 }
 

@@ -1,21 +1,30 @@
 // talvor-screenshots: opens the main window on a fleet, answers its prompts
-// from a password file, and saves PNG pictures of the main window, the
-// password prompt, the settings dialog, the configuration category choice,
-// and a firmware update on the fleet into a folder: the word confirmation,
-// the progress window running and at its end, the verification waiting for
-// the units and its end after a cancel, and the end of a batch of fifty.
+// from a password file, and saves PNG pictures into a folder: the main
+// window as large as the screen allows, a unit's tooltip, the filter, the
+// prompts (the security prompt, the one for a problem the first answer did
+// not cover, the password prompt and the one after a refusal), the
+// settings dialog, the About box's licences, the configuration category
+// choice, a configuration download and where its files went, the inventory
+// export's note, an upload's confirmation, a firmware update on the fleet
+// (the word confirmation, the progress window running and at its end, the
+// verification waiting for the units and its end after a cancel), the
+// batch history, and the end of a batch of fifty.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 
+#include <bit>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -24,10 +33,14 @@
 #include <string>
 
 #include "inventory/unit_group.h"
+#include "operations/batch_history.h"
+#include "operations/batch_report.h"
 #include "operations/commands.h"
 #include "operations/firmware_verify.h"
+#include "ui/about_dialog.h"
 #include "ui/config_class_dialog.h"
 #include "ui/custom_tree_ctrl.h"
+#include "ui/history_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
@@ -60,17 +73,22 @@ public:
             // The firmware update's check box asks for the verification after it.
             if (d.verification())
                 d.verification()->setChecked(true);
-            save(d, "confirmation.png");
+            save(d, confirmation_name.c_str());
+            if (!confirm)
+                return {IDCANCEL, 0, false};
             return {IDOK, r.ok_radio, d.verification() != nullptr};
         }
         if (go_on && r.main_instruction != "CONNECTION NOT SECURE")
             return {(r.buttons & button_yes) ? IDYES : IDOK, r.default_radio, true};
         if (r.main_instruction != "CONNECTION NOT SECURE")
             return real_.task_dialog(r);
-        if (!security_shot_) {
+        // The first prompt, and the next one: after "yes to all" on the
+        // first, only a problem it did not list asks again.
+        if (security_shots_ < 2) {
             CTaskDialog d(r);
-            save(d, "security_prompt.png");
-            security_shot_ = true;
+            if (d.verification() && security_shots_ == 0)
+                d.verification()->setChecked(true);
+            save(d, security_shots_++ == 0 ? "security_prompt.png" : "security_prompt_new_problem.png");
         }
         task_dialog_answer a;
         a.button = IDYES;
@@ -100,17 +118,28 @@ public:
         save(d, "new_password_prompt.png");
         return std::nullopt;
     }
-    std::optional<std::filesystem::path> choose_file(const file_request& r) override { return real_.choose_file(r); }
-    std::optional<std::filesystem::path> choose_folder(const folder_request& r) override
-    {
-        return real_.choose_folder(r);
-    }
+    // Files and folders come from the scene, never from a dialog waiting
+    // for a person.
+    std::optional<std::filesystem::path> choose_file(const file_request&) override { return next_file; }
+    std::optional<std::filesystem::path> choose_folder(const folder_request&) override { return next_folder; }
     // The progress window runs as usual; its picture is taken once the bar
     // has moved (or after two seconds), and again at the end, when it closes
     // itself. The update's window comes first; the verification after it is
     // cancelled once its picture is taken (the demo units never install).
     int show_progress(const progress_request& r) override
     {
+        if (!progress_prefix.empty()) {
+            // A batch whose end alone is of interest.
+            CProgressDialog p(r);
+            QElapsedTimer t;
+            t.start();
+            p.dialog().show();
+            while (!r.poll().finished && t.elapsed() < 60000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            p.tick();
+            save(p.dialog(), (progress_prefix + "_finished.png").c_str());
+            return IDOK;
+        }
         const bool verifying = progress_windows_++ > 0;
         CProgressDialog p(r);
         CTaskDialog& d = p.dialog();
@@ -138,14 +167,25 @@ public:
         d.hide();
         return IDOK;
     }
+    // The first category every unit offers.
     std::optional<std::vector<std::uint32_t>> choose_categories(const category_request& r) override
     {
-        return real_.choose_categories(r);
+        for (const category_row& row : r.rows)
+            if (row.available)
+                return std::vector<std::uint32_t>{row.id};
+        return std::nullopt;
     }
 
     // Answers every other question with the button that goes on (the
     // firmware update's warnings), rather than waiting for a person.
     bool go_on = false;
+    // The word confirmation's picture, and whether it is answered or cancelled.
+    std::string confirmation_name = "confirmation.png";
+    bool confirm = true;
+    // What the file and folder questions answer.
+    std::optional<std::filesystem::path> next_file, next_folder;
+    // Set: the next progress window is shot at its end only, as PREFIX_finished.png.
+    std::string progress_prefix;
 
     void save(QWidget& w, const char* name, bool hide = true)
     {
@@ -157,13 +197,23 @@ public:
             w.hide();
         std::printf("%s\n", path.toLocal8Bit().constData());
     }
+    // What the screen shows over `area` (logical pixels): windows of their
+    // own, such as tooltips, included.
+    void save_screen(const QRect& area, const char* name)
+    {
+        QApplication::processEvents();
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QString path = out_.filePath(QString::fromLatin1(name));
+        screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path, "PNG");
+        std::printf("%s\n", path.toLocal8Bit().constData());
+    }
 
 private:
     qt_dialogs& real_;
     std::string password_;
     QDir out_;
     bool password_shot_ = false;
-    bool security_shot_ = false;
+    int security_shots_ = 0;
     int progress_windows_ = 0;
 };
 
@@ -273,24 +323,68 @@ int main(int argc, char** argv)
         std::fputs("talvor-screenshots: the units did not all report within 60 s\n", stderr);
         return 1;
     }
-    // Open the tree down to the TAPs and check the first unit, so the
-    // details list has something to show.
+    // The window as large as a laptop's screen allows (less a title bar
+    // and a task bar), the tree open down to the TAPs and the first unit
+    // checked, so the details list has something to show.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    window.resize(screen.width(), screen.height() - 72);
+    window.move(screen.topLeft());
     for (int i = 0; i < 3; ++i)
         window.show_more();
-    for (const auto& unit : window.manager().group().units())
-        if (auto* item = window.item_of(*unit)) {
+    unit_group& group = window.manager().group();
+    CHubDevice* first = nullptr;
+    for (const auto& unit : group.units())
+        if (auto* item = window.item_of(*unit); item && !first) {
             item->setCheckState(0, Qt::Checked);
-            break;
+            first = unit.get();
         }
-    dialogs.save(window, "main_window.png");
-    window.show();
+    dialogs.save(window, "main_window.png", false);
+
+    // The tooltip of the unit drawn in red with the most problems.
+    CHubDevice* worst = nullptr;
+    for (const auto& unit : group.units())
+        if (window.item_of(*unit) && unit->hub &&
+            (!worst || std::popcount(unit->hub->found_problems) > std::popcount(worst->hub->found_problems)))
+            worst = unit.get();
+    if (worst) {
+        QTreeWidgetItem* item = window.item_of(*worst);
+        CCustomTreeCtrl* tree = window.tree();
+        tree->scrollToItem(item, QAbstractItemView::PositionAtCenter);
+        const QRect r = tree->visualItemRect(item);
+        const QPoint at = tree->viewport()->mapToGlobal(r.center());
+        QToolTip::showText(at, item->toolTip(0), tree->viewport(), {}, 60000);
+        QApplication::processEvents();
+        QRect area = window.frameGeometry();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->inherits("QTipLabel"))
+                area = area.united(w->geometry().adjusted(-8, -8, 8, 8));
+        const QRect shot(QPoint(window.geometry().left(), std::max(area.top(), at.y() - 160)),
+                         QPoint(std::min(area.right(), window.geometry().left() + 900),
+                                std::min(area.bottom(), at.y() + 180)));
+        dialogs.save_screen(shot.intersected(screen), "unit_tooltip.png");
+        QToolTip::hideText();
+    }
+
+    // The filter, as typed.
+    window.filter_edit()->setText(QStringLiteral("TLV-2"));
+    dialogs.save(window, "filter.png", false);
+    window.filter_edit()->clear();
+
+    // The password prompt after the unit refused what was typed.
+    if (first) {
+        CPasswordDialog refused(password_prompt_request(first->label, first->address_string(), true));
+        dialogs.save(refused, "password_prompt_refused.png");
+    }
 
     CSettingsDialog settings_dialog(settings.values(), store, dialogs, &window);
     dialogs.save(settings_dialog, "settings_dialog.png");
+    CAboutDialog about(&window);
+    about.more_button()->click();
+    about.licences()->setCurrentIndex(1); // Qt's, with where its source is
+    dialogs.save(about, "about_licences.png");
 
-    // Every unit of the checked one's class, for the category choice and a
-    // firmware update of the hubs themselves.
-    unit_group& group = window.manager().group();
+    // Every unit of the checked one's class, for the category choice, a
+    // configuration download and a firmware update of the hubs themselves.
     window.select_class();
     CConfigClassDialog categories(category_rows(group).rows, &window);
     for (int i = 0; i < categories.list()->count(); ++i)
@@ -301,13 +395,40 @@ int main(int argc, char** argv)
     dialogs.save(categories, "category_dialog.png");
     OnChangePassword(window.batch());
 
-    const int hardware = group.selected_class == class_orvane_system ? 522 : 622;
-    dialogs.go_on = true;
     QTemporaryDir scratch;
-    const std::filesystem::path image = write_hub_image(QDir(scratch.path()), hardware);
+    const QDir files(scratch.path());
+    dialogs.go_on = true;
+    dialogs.next_folder = files.path().toStdString();
+    dialogs.progress_prefix = "download";
+    window.run_command(cmd_download_configuration);
+    dialogs.progress_prefix.clear();
+
+    // The inventory export's word in the status bar.
+    dialogs.next_file = files.filePath(QStringLiteral("inventory.csv")).toStdString();
+    window.export_inventory();
+    dialogs.save(window, "export_note.png", false);
+
+    // Uploading the first unit's downloaded file to every unit of its
+    // class: the confirmation, then cancelled.
+    QStringList saved = files.entryList({QStringLiteral("*.cfg")}, QDir::Files, QDir::Name);
+    if (!saved.isEmpty()) {
+        dialogs.next_file = files.filePath(saved.front()).toStdString();
+        dialogs.confirmation_name = "upload_confirmation.png";
+        dialogs.confirm = false;
+        OnUploadConfiguration(window.batch(), nullptr);
+        dialogs.confirmation_name = "confirmation.png";
+        dialogs.confirm = true;
+    }
+
+    const int hardware = group.selected_class == class_orvane_system ? 522 : 622;
+    const std::filesystem::path image = write_hub_image(files, hardware);
     OnFirmwareUpdate(window.batch(), &image);
     if (window.batch().verify_chosen)
         verify_firmware(window.batch(), verify_timeout_default);
+    append_batch_log(batch_report(window.batch()));
+
+    CHistoryDialog history(read_batch_history(batch_log_folder()), &window);
+    dialogs.save(history, "batch_history.png");
     save_fifty_results(dialogs);
     window.manager().shut_down();
     return 0;

@@ -54,6 +54,16 @@ bool qt_settings_store::sync()
     return settings_->status() == QSettings::NoError;
 }
 
+QVariant qt_settings_store::value(const QString& key) const
+{
+    return settings_->value(key);
+}
+
+void qt_settings_store::set_value(const QString& key, const QVariant& value)
+{
+    settings_->setValue(key, value);
+}
+
 std::string qt_settings_store::file_name() const
 {
     return settings_->fileName().toStdString();

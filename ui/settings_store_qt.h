@@ -9,6 +9,8 @@
 #include "inventory/app_settings.h"
 
 class QSettings;
+class QString;
+class QVariant;
 
 namespace talvor {
 
@@ -27,6 +29,10 @@ public:
     bool sync();
     // Where the values live, for messages.
     std::string file_name() const;
+    // The window's own state beside the settings (folders, recent lists,
+    // geometry), under its own keys ("Section/Name").
+    QVariant value(const QString& key) const;
+    void set_value(const QString& key, const QVariant& value);
 
 private:
     std::unique_ptr<QSettings> settings_;

@@ -108,12 +108,14 @@ int CTheApp::InitInstance(int argc, char** argv)
     {
         CMainDialog window(bridge, dialogs, settings, store);
         dialogs.set_parent(&window);
+        dialogs.set_store(&store);
         QTimer::singleShot(0, &window, [&window, &options] {
             for (const std::string& file : options.list_files)
                 window.manager().load_address_list(file);
         });
         window.exec();
         dialogs.set_parent(nullptr);
+        dialogs.set_store(nullptr);
     } // 7. Its end stops every thread it owns.
     return 0;
 }

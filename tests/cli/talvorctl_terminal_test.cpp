@@ -36,6 +36,20 @@ TEST_F(TalvorctlTerminal, PromptStartsOnACleanLineAndTheProgressComesBack)
     EXPECT_NE(slurp(dir_ / "out.txt").find("SER-p"), std::string::npos);
 }
 
+TEST_F(TalvorctlTerminal, ARefusedPasswordIsSaidAndTheUnitAskedForAgain)
+{
+    start(http_unit("r", "127.8.8.1", "00:1a:7e:08:08:01"));
+    auto t = run_on_terminal({"--tls-checks", "none", "show", "127.8.8.1"});
+    const std::size_t first = t->wait_for("Password For \"127.8.8.1\": ");
+    ASSERT_NE(first, std::string::npos) << t->seen();
+    t->type("wrong\n");
+    const std::size_t refusal = t->wait_for("The unit refused this password.\r\n", first);
+    ASSERT_NE(refusal, std::string::npos) << t->seen();
+    ASSERT_NE(t->wait_for("Password For \"127.8.8.1\": ", refusal), std::string::npos) << t->seen();
+    t->type("fleet-pw\n");
+    EXPECT_EQ(t->wait_exit(), 0) << t->seen();
+}
+
 TEST_F(TalvorctlTerminal, CtrlCAtThePasswordPromptEndsInOrderWithEchoBack)
 {
     start(http_unit("c", "127.8.6.1", "00:1a:7e:08:06:01"));

@@ -1,9 +1,11 @@
 // The login of units: security decision, shared password prompt, the login
 // loop, and what a failed refresh leaves behind.
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <thread>
 
+#include "inventory/failure_reason.h"
 #include "inventory/unit_group.h"
 #include "tests/connect/connect_fixture.h"
 
@@ -94,7 +96,8 @@ TEST_F(login_test, security_prompt_texts_and_remembered_answers)
     ASSERT_EQ(ui.tasks.size(), 1u);
     const task_dialog_request& r = ui.tasks[0];
     EXPECT_EQ(r.title, "Security Exception For \"127.7.2.1\"");
-    EXPECT_EQ(r.content, "The connection to the unit does not meet security requirements :-\r\n\r\n"
+    EXPECT_EQ(r.content, "Unit: 127.7.2.1\r\n\r\n"
+                         "The connection to the unit does not meet security requirements :-\r\n\r\n"
                          "    \u2022    Certificate is invalid\r\n"
                          "    \u2022    Unit identity unconfirmed\r\n"
                          "\r\nAre you sure you want to connect to this unit ?");
@@ -119,10 +122,14 @@ TEST_F(login_test, security_prompt_texts_and_remembered_answers)
     EXPECT_EQ(listener.ready.size(), 1u);
 }
 
-TEST_F(login_test, yes_to_all_connects_later_units_silently_until_the_next_add)
+TEST_F(login_test, yes_to_all_covers_the_problems_shown_until_the_next_add)
 {
+    settings.tls_checks = 2;
     for (const char* a : {"127.7.3.1", "127.7.3.2", "127.7.3.3", "127.7.3.4"})
         fake(a);
+    auto tls = fake("127.7.3.5");
+    tls->http = false;
+    tls->tls_problems = problem_untrusted | problem_invalid;
     ui.task_answers.push_back(scripted_dialogs::security(true, true));
     // Units 2 and 3 may or may not meet at one prompt.
     ui.passwords = {"secret", "secret", "secret", "secret"};
@@ -134,12 +141,121 @@ TEST_F(login_test, yes_to_all_connects_later_units_silently_until_the_next_add)
     EXPECT_EQ(ui.security_prompts(), 1u);
     EXPECT_EQ(listener.ready.size(), 3u);
 
+    // The answer was given for an unencrypted connection only: a unit whose
+    // certificate is untrusted and invalid is asked about, and refused.
+    ui.task_answers.push_back(scripted_dialogs::security(false, false));
+    manager->on_unit_found(3, make_unit_address(v4("127.7.3.5")));
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(ui.security_prompts(), 2u);
+    EXPECT_NE(ui.tasks.back().content.find("Certificate is untrusted"), std::string::npos);
+    ASSERT_NE(listener.removal_of("127.7.3.5"), nullptr);
+    EXPECT_EQ(listener.removal_of("127.7.3.5")->problems, problem_untrusted | problem_invalid);
+
     // A new discovery run's first find asks again.
     ui.task_answers.push_back(scripted_dialogs::security(true, false));
     manager->on_unit_found(0, make_unit_address(v4("127.7.3.4")));
     ASSERT_TRUE(settle());
-    EXPECT_EQ(ui.security_prompts(), 2u);
+    EXPECT_EQ(ui.security_prompts(), 3u);
     EXPECT_EQ(listener.ready.size(), 4u);
+}
+
+TEST_F(login_test, one_prompt_at_a_time_each_naming_its_unit)
+{
+    settings.tls_checks = 2; // every HTTP unit asks about its security
+    for (const char* a : {"127.7.11.1", "127.7.11.2", "127.7.11.3"})
+        fake(a);
+    // Each prompt stays open a while, handling the window's other calls
+    // meanwhile as a modal dialog does.
+    int open = 0, most = 0;
+    auto modal = [&] {
+        most = std::max(most, ++open);
+        bridge.run_until([] { return false; }, 100ms);
+        --open;
+    };
+    ui.answer_with = [&](const task_dialog_request&) {
+        modal();
+        return scripted_dialogs::security(true, false);
+    };
+    ui.before_password = modal;
+    ui.passwords = {"secret", "secret", "secret"};
+    for (const char* a : {"127.7.11.1", "127.7.11.2", "127.7.11.3"})
+        manager->add_device(a);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(most, 1) << "a prompt opened over another";
+    EXPECT_EQ(ui.security_prompts(), 3u);
+    EXPECT_EQ(ui.password_prompts.size(), 1u);
+    EXPECT_EQ(listener.ready.size(), 3u);
+    std::vector<std::string> named;
+    for (const auto& t : ui.tasks)
+        named.push_back(t.content.substr(0, t.content.find('\r')));
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(named, (std::vector<std::string>{"Unit: 127.7.11.1", "Unit: 127.7.11.2", "Unit: 127.7.11.3"}));
+}
+
+TEST_F(login_test, the_password_is_kept_until_every_unit_at_work_has_logged_in)
+{
+    settings.tls_checks = 0;
+    auto first = fake("127.7.12.1");
+    fake("127.7.12.2");
+    // The second unit reaches its login only once the first has logged in,
+    // when nobody waits for the answer any more.
+    const auto probe = manager->env().factory;
+    manager->env().factory = [probe, first](std::shared_ptr<conn_sess> s, int tls) {
+        if (s->address() == v4("127.7.12.2"))
+            for (int i = 0; i < 1000 && first->logged_in.load() == 0; ++i)
+                std::this_thread::sleep_for(10ms);
+        return probe(std::move(s), tls);
+    };
+    ui.passwords = {"secret", "secret"};
+    manager->add_device("127.7.12.1");
+    manager->add_device("127.7.12.2");
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(listener.ready.size(), 2u);
+    EXPECT_EQ(ui.password_prompts.size(), 1u);
+    EXPECT_EQ(manager->group().prompt.password.size(), 0u) << "wiped once the last unit has logged in";
+
+    // The next refresh asks again.
+    EXPECT_TRUE(manager->refresh_all());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(ui.password_prompts.size(), 2u);
+}
+
+TEST_F(login_test, a_refused_unit_asks_again_saying_so_and_its_cancel_leaves_the_others_the_password)
+{
+    settings.tls_checks = 0;
+    fake("127.7.13.1");
+    fake("127.7.13.2")->password = "other";
+    auto late = fake("127.7.13.3");
+    // The third unit comes while the second one's prompt is open.
+    std::atomic<bool> second_prompt{false};
+    const auto probe = manager->env().factory;
+    manager->env().factory = [probe, &second_prompt](std::shared_ptr<conn_sess> s, int tls) {
+        if (s->address() == v4("127.7.13.3"))
+            for (int i = 0; i < 1000 && !second_prompt.load(); ++i)
+                std::this_thread::sleep_for(10ms);
+        return probe(std::move(s), tls);
+    };
+    ui.before_password = [&] {
+        if (ui.password_prompts.size() == 1) { // the first two units share the first prompt
+            for (int i = 0; i < 1000 && prompt_waiters() < 2; ++i)
+                std::this_thread::sleep_for(10ms);
+            return;
+        }
+        second_prompt = true;
+        for (int i = 0; i < 1000 && late->logged_in.load() == 0; ++i)
+            std::this_thread::sleep_for(10ms);
+    };
+    ui.passwords = {"secret", std::nullopt};
+    for (const char* a : {"127.7.13.1", "127.7.13.2", "127.7.13.3"})
+        manager->add_device(a);
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(ui.password_prompts.size(), 2u);
+    EXPECT_EQ(ui.password_prompts[0].refusal, "");
+    EXPECT_EQ(ui.password_prompts[1].unit, "127.7.13.2");
+    EXPECT_EQ(ui.password_prompts[1].refusal, "The unit refused this password.");
+    EXPECT_EQ(late->logged_in.load(), 1) << "the unit that came later took the kept password";
+    ASSERT_EQ(listener.removed.size(), 1u);
+    EXPECT_EQ(listener.removed[0].address, "127.7.13.2");
 }
 
 TEST_F(login_test, refused_password_asks_again_until_cancelled_then_the_unit_goes)
@@ -218,6 +334,32 @@ TEST_F(login_test, removal_reasons_name_what_failed)
     EXPECT_EQ(listener.removal_of("127.7.7.4")->reason, unit_failure::read_failed);
     EXPECT_EQ(listed(), 0u);
     EXPECT_TRUE(manager->busy().empty());
+}
+
+TEST(failure_reason_test, a_security_refusal_names_the_problems_and_the_ways_on)
+{
+    const struct {
+        std::uint32_t problems;
+        reason_words words;
+        const char* text;
+    } cases[] = {
+        {problem_unencrypted, reason_words::command_line,
+         "security refused (unencrypted): connect anyway with --accept-insecure, or lower the checks with "
+         "--tls-checks none"},
+        {problem_untrusted | problem_identity, reason_words::command_line,
+         "security refused (untrusted certificate, name mismatch): connect anyway with --accept-insecure, trust "
+         "its certificate with trust-cert, or lower the checks with --tls-checks none"},
+        {problem_invalid | problem_untrusted, reason_words::command_line,
+         "security refused (invalid certificate, untrusted certificate): connect anyway with --accept-insecure, or "
+         "lower the checks with --tls-checks none"},
+        {problem_identity, reason_words::window,
+         "refused (name mismatch): add it again and answer Yes to its security question, or set the TLS "
+         "Certificate Checks in Settings to Standard"},
+        {0, reason_words::command_line, "security refused"},
+        {0, reason_words::window, "refused: its security problems were not accepted"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failure_reason(unit_failure::security_refused, c.problems, c.words), c.text);
 }
 
 TEST_F(login_test, a_refreshed_unit_with_a_listed_mac_is_removed)

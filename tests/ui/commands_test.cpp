@@ -5,7 +5,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -162,7 +164,7 @@ private slots:
     void verification_box_reports_a_version_that_did_not_change();
     void drops_on_the_action_buttons_data();
     void drops_on_the_action_buttons();
-    void unit_menu_opens_the_browser_and_trusts_certificates();
+    void unit_menu_opens_the_browser_trusts_copies_and_removes();
 
 private:
     // Serves the units, adds them, waits until all are shown and checks them.
@@ -276,7 +278,7 @@ void CommandsTest::firmware_update_from_the_button_with_one_unit_failing()
         cancel->click(); // asks every unit to cancel; the window stays
         QVERIFY(d.isVisible());
         QVERIFY(QTest::qWaitFor([&] { return ok->isEnabled(); }, 20000));
-        QCOMPARE(d.progress(), 100);
+        QCOMPARE(d.progress(), 0); // one failed, one cancelled: no work was done
         QVERIFY(d.progress_error());
         QVERIFY(!cancel->isEnabled());
         QVERIFY(m.busy().empty());
@@ -417,7 +419,7 @@ void CommandsTest::drops_on_the_action_buttons()
              qPrintable(driver_->seen[0].content));
 }
 
-void CommandsTest::unit_menu_opens_the_browser_and_trusts_certificates()
+void CommandsTest::unit_menu_opens_the_browser_trusts_copies_and_removes()
 {
     serve({unit_json("secure", "wss", "127.80.0.3", 0), unit_json("six", "http", "::1", 0)}, false);
     url_catcher catcher;
@@ -434,14 +436,24 @@ void CommandsTest::unit_menu_opens_the_browser_and_trusts_certificates()
     QCOMPARE(secure[0]->text(), QStringLiteral("Open in browser"));
     QCOMPARE(secure[1]->text(), QStringLiteral("Trust Certificate"));
     QVERIFY(secure[0]->isEnabled() && secure[1]->isEnabled());
-    QCOMPARE(secure[3]->text(), QStringLiteral("Change Password ..."));
-    QVERIFY(!secure[3]->isEnabled()); // nothing checked
+    QCOMPARE(secure[7]->text(), QStringLiteral("Change Password ..."));
+    QVERIFY(!secure[7]->isEnabled()); // nothing checked
     secure[0]->trigger();
     secure[1]->trigger();
+    QCOMPARE(secure[4]->text(), QStringLiteral("Copy address"));
+    secure[4]->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("127.80.0.3"));
+    secure[3]->trigger(); // "Copy details": the details rows
+    QVERIFY(QGuiApplication::clipboard()->text().contains(QStringLiteral("IP Address: 127.80.0.3\n")));
     const QList<QAction*> six = actions("::1");
     QVERIFY(six[0]->isEnabled());
     QVERIFY(!six[1]->isEnabled()); // plain HTTP presents no certificate
     six[0]->trigger();
+    QCOMPARE(six[5]->text(), QStringLiteral("Remove from list"));
+    six[5]->trigger(); // goes from the tree and the list, while the other unit stays
+    QCOMPARE(window_->manager().group().units().size(), std::size_t(1));
+    QCOMPARE(window_->tree()->topLevelItem(0)->childCount(), 1);
+    QVERIFY(window_->tree_consistent());
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 

@@ -192,15 +192,19 @@ void DialogTest::progress_window_cancel_and_end()
     QCOMPARE(d.content()->text(), QStringLiteral("Waiting for 3 units to answer again, 4:12 left"));
     QVERIFY(!d.button(IDOK)->isEnabled());
     QVERIFY(!d.button(IDCANCEL)->isEnabled());
+    QCOMPARE(d.button(IDCANCEL)->toolTip(), QStringLiteral("Tick Cancel Operation first"));
     d.verification()->click();
     QVERIFY(d.button(IDCANCEL)->isEnabled());
+    QCOMPARE(d.button(IDCANCEL)->toolTip(), QString());
     d.button(IDCANCEL)->click();
     QCOMPARE(cancels, 1);
     QVERIFY(d.isVisible());
 
     state = {70, true, true, 0, "east: upload failed (500)", 4, 3, 1};
     p.tick();
-    QCOMPARE(d.progress(), 100);
+    QCOMPARE(d.progress(), 70); // as the batch has it, not a jump to the end
+    QCOMPARE(d.main_instruction()->text(), QStringLiteral("Restarted units"));
+    QVERIFY(!d.verification()->isChecked() && !d.verification()->isEnabled());
     QCOMPARE(d.content()->text(), QStringLiteral("3 of 4 units done, 1 failed"));
     QCOMPARE(d.details()->text(), QStringLiteral("east: upload failed (500)"));
     QVERIFY(d.button(IDRETRY)->isVisible());

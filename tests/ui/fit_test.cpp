@@ -13,9 +13,11 @@
 #include "tests/connect/scripted_dialogs.h"
 #include "transport/conn_sess.h"
 #include "ui/config_class_dialog.h"
+#include "ui/main_dialog.h"
 #include "ui/new_password_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/progress_dialog.h"
+#include "ui/qt_window_bridge.h"
 #include "ui/settings_dialog.h"
 #include "ui/settings_store_qt.h"
 #include "ui/task_dialog.h"
@@ -174,9 +176,9 @@ std::vector<opened> dialogs_in_their_states()
                         d->show();
                         return d;
                     }});
-    rows.push_back({"password prompt", [] {
+    rows.push_back({"password prompt after a refusal", [] {
                         auto d = std::make_shared<CPasswordDialog>(
-                            password_prompt_request("TLV-21001 North riser, ground floor"));
+                            password_prompt_request("TLV-21001 North riser, ground floor", "127.66.0.1", true));
                         d->show();
                         return d;
                     }});
@@ -225,6 +227,7 @@ class FitTest : public QObject {
 private slots:
     void every_state_fits_data();
     void every_state_fits();
+    void main_window_fits_a_laptop_screen();
 };
 
 void FitTest::every_state_fits_data()
@@ -241,6 +244,31 @@ void FitTest::every_state_fits()
     const std::shared_ptr<QWidget> top = dialogs_in_their_states()[std::size_t(row)].open();
     settle();
     const QStringList problems = misfits(*top);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("\n"))));
+}
+
+// The screens users have: 1366x768 at the usual scale, 1920x1080 at 1.5,
+// less a title bar and a task bar. Every control must be there, whole,
+// with the tree and the details list smaller.
+void FitTest::main_window_fits_a_laptop_screen()
+{
+    const bool scaled = qEnvironmentVariable("QT_SCALE_FACTOR") == QStringLiteral("1.5");
+    const QSize screen = scaled ? QSize(1920 * 2 / 3, 1080 * 2 / 3) : QSize(1366, 768);
+    const QSize room = screen - QSize(0, 72);
+    QTemporaryDir dir;
+    qt_window_bridge bridge;
+    test::scripted_dialogs ui;
+    AppSettings settings;
+    qt_settings_store store(dir.filePath(QStringLiteral("settings.ini")).toStdString());
+    CMainDialog window(bridge, ui, settings, store);
+    const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+    QVERIFY2(least.width() <= room.width() && least.height() <= room.height(),
+             qPrintable(QStringLiteral("needs at least %1x%2").arg(least.width()).arg(least.height())));
+    window.resize(room);
+    window.show();
+    settle();
+    QCOMPARE(window.size(), room);
+    const QStringList problems = misfits(window);
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QStringLiteral("\n"))));
 }
 

@@ -1,11 +1,14 @@
 // The main window against simulated units on loopback: what a person sees
 // in the tree, the status bar, the details list and the buttons.
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QLineEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -70,6 +73,8 @@ private slots:
     void addresses_not_added_are_listed_with_the_reason();
     void disabled_buttons_say_why();
     void export_inventory_writes_the_cores_document();
+    void enter_presses_the_focused_button_else_add();
+    void the_filter_hides_what_does_not_match_and_units_sort_by_serial();
 
 private:
     // Adds the units (last byte of 127.79.0.x) and waits until all are shown.
@@ -377,6 +382,73 @@ void WindowTest::export_inventory_writes_the_cores_document()
     item->trigger();
     QCOMPARE(ui_->tasks.size(), std::size_t(1));
     QVERIFY(ui_->tasks[0].main_instruction.find("\"units.csv\"") != std::string::npos);
+}
+
+void WindowTest::enter_presses_the_focused_button_else_add()
+{
+    load({1});
+    CMainDialog& w = *window_;
+    w.address_edit()->setText(QStringLiteral("1.2.3")); // "Add" reports it as invalid
+    auto enter_on = [&](QWidget* focus) {
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
+    };
+
+    enter_on(w.command_button(cmd_show_more));
+    QVERIFY(w.tree()->topLevelItem(0)->isExpanded());
+    QVERIFY(ui_->tasks.empty());
+
+    // The ☰ button opens its menu, which is closed again once seen.
+    QMenu* menu = w.menu_button()->menu();
+    bool opened = false;
+    QTimer::singleShot(0, menu, [&] {
+        opened = QApplication::activePopupWidget() == menu;
+        menu->close();
+    });
+    enter_on(w.menu_button());
+    QVERIFY(opened);
+    QVERIFY(ui_->tasks.empty());
+
+    enter_on(w.tree());
+    QCOMPARE(ui_->tasks.size(), std::size_t(1));
+    QCOMPARE(ui_->tasks[0].main_instruction, std::string("IP address is invalid"));
+}
+
+void WindowTest::the_filter_hides_what_does_not_match_and_units_sort_by_serial()
+{
+    load({2, 3, 1});
+    CMainDialog& w = *window_;
+    QTreeWidgetItem* type = w.tree()->topLevelItem(0);
+    auto shown = [&] {
+        QStringList out;
+        for (int i = 0; i < type->childCount(); ++i)
+            if (!type->child(i)->isHidden())
+                out << type->child(i)->text(0).section(QLatin1Char(' '), 0, 0);
+        return type->isHidden() ? QStringList{QStringLiteral("(none)")} : out;
+    };
+    QCOMPARE(shown(), (QStringList{"bare", "north", "south"})); // by serial, whichever answered first
+
+    const struct {
+        const char* typed;
+        QStringList units;
+    } cases[] = {
+        {"NORTH", {"north"}},          // serial, letter case aside
+        {"127.79.0.2", {"south"}},     // address
+        {"v0.64", {"bare", "north"}},  // firmware version
+        {"S-1", {"south"}},            // a TAP's serial shows its unit
+        {"nowhere", {"(none)"}},
+        {"", {"bare", "north", "south"}},
+    };
+    for (const auto& c : cases) {
+        w.filter_edit()->setText(QString::fromLatin1(c.typed));
+        QVERIFY2(shown() == c.units, qPrintable(QStringLiteral("%1: %2").arg(c.typed, shown().join(','))));
+    }
+    // A checked unit stays in sight; of the matching unit's TAPs only those that match.
+    w.item_of(unit(3))->setCheckState(0, Qt::Checked);
+    w.filter_edit()->setText(QStringLiteral("N-2"));
+    QCOMPARE(shown(), (QStringList{"bare", "north"}));
+    QVERIFY(w.item_of(*unit(1).taps[0])->isHidden());
+    QVERIFY(!w.item_of(*unit(1).taps[1])->isHidden());
 }
 
 QTEST_MAIN(WindowTest)
