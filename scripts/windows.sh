@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Windows, as far as a Debian 12 machine can check it: installs the MinGW-w64
-# cross compilers and Wine, builds OpenSSL 3 and Qt's base module
+# cross compilers, Wine and msitools, builds OpenSSL 3 and Qt's base module
 # (from Debian's source packages) and GoogleTest for 64-bit Windows into
 # build-win/deps/ (kept between runs), cross-compiles the window, talvorctl.exe,
 # talvor-hubsim.exe and the tests into build-win/build/, runs the core's and
 # the window's tests under Wine, shows the window under Wine on Xvfb
 # (build-win/screenshots/) with its settings in the registry, checks
-# talvorctl.exe against the Linux simulator, and packs
+# talvorctl.exe against the Linux simulator, builds the installer
+# build-win/talvor-manager-VERSION-x64.msi and tries it under Wine, and packs
 # build-win/talvor-tools-windows-x64.zip.
 # One line per stage, logs in build-win/logs/; stops at the first stage that
 # fails, with a non-zero exit status.
@@ -45,7 +46,7 @@ as_root() {
 
 packages() {
   local want=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 googletest libboost1.81-dev
-              libjsmn-dev dpkg-dev zip cmake make perl ninja-build xvfb xauth) missing=()
+              libjsmn-dev dpkg-dev zip cmake make perl ninja-build wixl msitools xvfb xauth) missing=()
   for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
@@ -229,5 +230,11 @@ stage window bash scripts/windows_window.sh "$bld" "$root/build" "$win/screensho
 sed -n 's/^window: /  /p' "$logs/window.log"
 stage end-to-end bash scripts/windows_e2e.sh "$bld" "$root/build"
 sed -n 's/^e2e: /  /p' "$logs/end-to-end.log"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bld/CMakeCache.txt")
+msi=$win/talvor-manager-$version-x64.msi
+stage msi bash scripts/windows_msi.sh "$bld" "$msi"
+sed -n 's/^built /  /p' "$logs/msi.log"
+stage installer bash scripts/windows_install.sh "$bld" "$msi" "$win/screenshots"
+sed -n 's/^install: /  /p' "$logs/installer.log"
 stage zip bash scripts/windows_zip.sh "$bld" "$win/talvor-tools-windows-x64.zip"
 unzip -l "$win/talvor-tools-windows-x64.zip" | sed 's/^/  /'
