@@ -133,22 +133,14 @@ openssl() (
   nice -n 10 make -j"$jobs" build_libs && make install_dev
 )
 
-# Qt's base module from Debian's source package, the version of the host's
-# Qt tools (moc, rcc, uic run on the host), as DLLs. Only what the window
-# uses: Core, Gui, Widgets, Test and the windows and offscreen platforms.
-# In a subshell of its own: it changes folder.
-qt() (
-  local prefix=$deps/qt
-  if [ -f "$prefix/bin/Qt6Widgets.dll" ] && [ -f "$prefix/plugins/platforms/qwindows.dll" ]; then
-    echo "already built in $prefix"
-    return 0
-  fi
+# Fetches Qt's source and configures it into folder $1.
+qt_configure() {
+  local build=$1
   local src=$deps/qt-src
   debian_source qt6-base "$src" || return 1
   local dir
   dir=$(find "$src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -1)
   [ -n "$dir" ] || return 1
-  local build=$deps/qt-build
   rm -rf "$build" && mkdir -p "$build" && cd "$build" || return 1
   # Debian's tarball leaves out Qt's copy of wintab.h, which MinGW-w64 does
   # not have: no tablet events. Without Direct2D, Qt 6.4 leaves its
@@ -161,6 +153,26 @@ qt() (
     -no-feature-sql -no-feature-network -no-feature-printsupport -no-feature-xml -no-feature-concurrent \
     -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake || return 1
+}
+
+# Qt's base module from Debian's source package, the version of the host's
+# Qt tools (moc, rcc, uic run on the host), as DLLs. Only what the window
+# uses: Core, Gui, Widgets, Test and the windows and offscreen platforms.
+# In a subshell of its own: it changes folder.
+qt() (
+  local prefix=$deps/qt
+  if [ -f "$prefix/bin/Qt6Widgets.dll" ] && [ -f "$prefix/plugins/platforms/qwindows.dll" ]; then
+    echo "already built in $prefix"
+    return 0
+  fi
+  local build=$deps/qt-build
+  # A build cut short goes on where it stopped.
+  if [ -f "$build/build.ninja" ]; then
+    echo "going on with the build in $build"
+    cd "$build" || return 1
+  else
+    qt_configure "$build" || return 1
+  fi
   nice -n 10 cmake --build . -j"$jobs" && cmake --install . && rm -rf "$build"
 )
 
