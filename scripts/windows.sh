@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Windows, as far as a Debian 12 machine can check it: installs the MinGW-w64
-# cross compilers and Wine, builds OpenSSL 3 (from Debian's source package)
-# and GoogleTest for 64-bit Windows into build-win/deps/ (kept between runs),
-# cross-compiles the core, talvorctl.exe, talvor-hubsim.exe and the core's
-# tests into build-win/build/, runs the tests under Wine, checks talvorctl.exe
-# against the Linux simulator, and packs build-win/talvor-tools-windows-x64.zip.
+# cross compilers, Wine and msitools, builds OpenSSL 3 and Qt's base module
+# (from Debian's source packages) and GoogleTest for 64-bit Windows into
+# build-win/deps/ (kept between runs), cross-compiles the window, talvorctl.exe,
+# talvor-hubsim.exe and the tests into build-win/build/, runs the core's and
+# the window's tests under Wine, shows the window under Wine on Xvfb
+# (build-win/screenshots/) with its settings in the registry, checks
+# talvorctl.exe against the Linux simulator, builds the installer
+# build-win/talvor-manager-VERSION-x64.msi and tries it under Wine, and packs
+# build-win/talvor-tools-windows-x64.zip.
 # One line per stage, logs in build-win/logs/; stops at the first stage that
 # fails, with a non-zero exit status.
 set -uo pipefail
@@ -42,7 +46,7 @@ as_root() {
 
 packages() {
   local want=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 googletest libboost1.81-dev
-              libjsmn-dev dpkg-dev zip cmake make perl) missing=()
+              libjsmn-dev dpkg-dev zip cmake make perl ninja-build wixl msitools xvfb xauth) missing=()
   for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
@@ -82,14 +86,10 @@ source_entries() {
   done
 }
 
-# In a subshell of its own: it changes folder and cleans up on its exit.
-openssl() (
-  local prefix=$deps/openssl
-  if [ -f "$prefix/lib/libssl.a" ]; then
-    echo "already built in $prefix"
-    return 0
-  fi
-  local src=$deps/src tmp
+# The newest source of Debian package $1 that a mirror has, unpacked into
+# $2 (emptied first). In a subshell of its own: it cleans up on its exit.
+debian_source() (
+  local package=$1 dest=$2 tmp
   tmp=$(mktemp -d)
   chmod 755 "$tmp" # apt's download user reads the lists there
   trap 'rm -rf "$tmp"' EXIT
@@ -101,26 +101,79 @@ openssl() (
   local apt_opts=(-o Dir::Etc::SourceList="$tmp/sources.list" -o Dir::Etc::SourceParts=/dev/null
                   -o Dir::State::Lists="$tmp/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
   apt-get "${apt_opts[@]}" update || return 1
-  rm -rf "$src" && mkdir -p "$src"
+  rm -rf "$dest" && mkdir -p "$dest"
   # Newest first; a mirror may lack a version's files (security updates),
   # so an older one of the same release will do.
-  local v got=""
-  for v in $(apt-cache "${apt_opts[@]}" showsrc openssl | sed -n 's/^Version: //p' | sort -r -V -u); do
-    if (cd "$src" && apt-get "${apt_opts[@]}" source "openssl=$v"); then
-      got=$v
-      break
+  local v
+  for v in $(apt-cache "${apt_opts[@]}" showsrc "$package" | sed -n 's/^Version: //p' | sort -r -V -u); do
+    if (cd "$dest" && apt-get "${apt_opts[@]}" source "$package=$v"); then
+      echo "$package source $v"
+      return 0
     fi
-    rm -rf "${src:?}"/*
+    rm -rf "${dest:?}"/*
   done
-  [ -n "$got" ] || return 1
-  echo "openssl source $got"
+  return 1
+)
+
+# In a subshell of its own: it changes folder.
+openssl() (
+  local prefix=$deps/openssl
+  if [ -f "$prefix/lib/libssl.a" ]; then
+    echo "already built in $prefix"
+    return 0
+  fi
+  local src=$deps/src
+  debian_source openssl "$src" || return 1
   local dir
   dir=$(find "$src" -maxdepth 1 -mindepth 1 -type d -name 'openssl-*' | head -1)
   [ -n "$dir" ] || return 1
   cd "$dir"
-  nice -n 19 ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$prefix" --libdir=lib \
+  nice -n 10 ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$prefix" --libdir=lib \
     no-shared no-tests no-module || return 1
-  nice -n 19 make -j"$jobs" build_libs && make install_dev
+  nice -n 10 make -j"$jobs" build_libs && make install_dev
+)
+
+# Fetches Qt's source and configures it into folder $1.
+qt_configure() {
+  local build=$1
+  local src=$deps/qt-src
+  debian_source qt6-base "$src" || return 1
+  local dir
+  dir=$(find "$src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -1)
+  [ -n "$dir" ] || return 1
+  rm -rf "$build" && mkdir -p "$build" && cd "$build" || return 1
+  # Debian's tarball leaves out Qt's copy of wintab.h, which MinGW-w64 does
+  # not have: no tablet events. Without Direct2D, Qt 6.4 leaves its
+  # DirectWrite font database out of Qt6Gui while the windows plugin still
+  # uses it, so DirectWrite goes too (GDI fonts, which Wine draws well).
+  nice -n 10 "$dir/configure" -prefix "$prefix" -release -shared -xplatform win32-g++ -qt-host-path /usr \
+    -nomake tests -nomake examples -no-opengl -no-feature-vulkan -no-dbus -no-icu \
+    -qt-zlib -qt-pcre -qt-libpng -qt-freetype -qt-harfbuzz -no-libjpeg \
+    -no-feature-tabletevent -no-feature-direct2d -no-feature-directwrite -no-feature-directwrite3 \
+    -no-feature-sql -no-feature-network -no-feature-printsupport -no-feature-xml -no-feature-concurrent \
+    -- -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake || return 1
+}
+
+# Qt's base module from Debian's source package, the version of the host's
+# Qt tools (moc, rcc, uic run on the host), as DLLs. Only what the window
+# uses: Core, Gui, Widgets, Test and the windows and offscreen platforms.
+# In a subshell of its own: it changes folder.
+qt() (
+  local prefix=$deps/qt
+  if [ -f "$prefix/bin/Qt6Widgets.dll" ] && [ -f "$prefix/plugins/platforms/qwindows.dll" ]; then
+    echo "already built in $prefix"
+    return 0
+  fi
+  local build=$deps/qt-build
+  # A build cut short goes on where it stopped.
+  if [ -f "$build/build.ninja" ]; then
+    echo "going on with the build in $build"
+    cd "$build" || return 1
+  else
+    qt_configure "$build" || return 1
+  fi
+  nice -n 10 cmake --build . -j"$jobs" && cmake --install . && rm -rf "$build"
 )
 
 googletest() {
@@ -146,7 +199,7 @@ headers() {
 
 cross_build() {
   cmake -S "$root" -B "$bld" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DTALVOR_WIN_DEPS="$deps" \
-    -DCMAKE_BUILD_TYPE=Release -DTALVOR_WERROR=ON -DTALVOR_BUILD_GUI=OFF &&
+    -DCMAKE_BUILD_TYPE=Release -DTALVOR_WERROR=ON -DTALVOR_BUILD_GUI=ON &&
     nice -n 5 cmake --build "$bld" -j"$jobs"
 }
 
@@ -158,10 +211,14 @@ wine_prefix() {
     /usr/lib/wine/wineserver64 -w
 }
 
+# One at a time: under Wine, units of tests run side by side were seen
+# refused their port 80 now and then. The window's tests (ui_*) run on Qt's
+# offscreen platform, as on Linux.
 wine_tests() {
-  # One at a time: under Wine, units of tests run side by side were seen
-  # refused their port 80 now and then.
-  ctest --test-dir "$bld" --output-on-failure --timeout 300
+  ctest --test-dir "$bld" --output-on-failure --timeout 300 -E '^ui_'
+}
+window_tests() {
+  ctest --test-dir "$bld" --output-on-failure --timeout 300 -R '^ui_'
 }
 
 # The Linux programs to compare with, with what the Linux build needs.
@@ -171,14 +228,25 @@ linux_build() {
 
 stage packages packages
 stage openssl openssl
+stage qt qt
 stage googletest googletest
 stage headers headers
 stage wine wine_prefix
 stage cross-build cross_build
 stage wine-tests wine_tests
 sed -n 's/^\(.*tests passed.*\)$/  \1/p' "$logs/wine-tests.log"
+stage window-tests window_tests
+sed -n 's/^\(.*tests passed.*\)$/  \1/p' "$logs/window-tests.log"
 stage linux-build linux_build
+stage window bash scripts/windows_window.sh "$bld" "$root/build" "$win/screenshots"
+sed -n 's/^window: /  /p' "$logs/window.log"
 stage end-to-end bash scripts/windows_e2e.sh "$bld" "$root/build"
 sed -n 's/^e2e: /  /p' "$logs/end-to-end.log"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bld/CMakeCache.txt")
+msi=$win/talvor-manager-$version-x64.msi
+stage msi bash scripts/windows_msi.sh "$bld" "$msi"
+sed -n 's/^built /  /p' "$logs/msi.log"
+stage installer bash scripts/windows_install.sh "$bld" "$msi" "$win/screenshots"
+sed -n 's/^install: /  /p' "$logs/installer.log"
 stage zip bash scripts/windows_zip.sh "$bld" "$win/talvor-tools-windows-x64.zip"
 unzip -l "$win/talvor-tools-windows-x64.zip" | sed 's/^/  /'

@@ -174,7 +174,9 @@ private:
 // trusted as leaves too). Tests point it elsewhere before any handshake.
 std::string trusted_folder();
 void set_trusted_folder(std::string folder);
-// Stores a DER certificate in the folder; 0 or -1.
+// Trusts a DER certificate: into the folder once one was set, otherwise into
+// the user's own store (the default folder; the current user's "Root"
+// certificate store on Windows); 0 or -1.
 int trust_certificate(std::span<const std::uint8_t> der);
 
 } // namespace talvor

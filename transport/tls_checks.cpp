@@ -10,6 +10,7 @@
 
 #include "transport/conn_sess_impl.h"
 #include "transport/path_text.h"
+#include "transport/system_trust.h"
 
 #include <filesystem>
 #include <mutex>
@@ -69,19 +70,6 @@ int record_failure(int preverify_ok, X509_STORE_CTX* store)
 
 namespace {
 
-// The system's bundle file, read once into the store, and its hashed folder
-// (SSL_CERT_FILE and SSL_CERT_DIR honoured). OpenSSL's default paths also
-// add a store lookup that reads the whole folder on every lookup of an
-// unknown issuer: a third of a refresh's time with hundreds of units.
-void trust_system_authorities(X509_STORE* store)
-{
-    if (X509_LOOKUP* file = X509_STORE_add_lookup(store, X509_LOOKUP_file()))
-        X509_LOOKUP_load_file(file, nullptr, X509_FILETYPE_DEFAULT);
-    if (X509_LOOKUP* folder = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir()))
-        X509_LOOKUP_add_dir(folder, nullptr, X509_FILETYPE_DEFAULT);
-    ERR_clear_error(); // a missing default file or folder is no failure
-}
-
 SSL_CTX* build_unit_tls_context(const std::vector<std::string>& trusted_files)
 {
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
@@ -121,13 +109,13 @@ SSL_CTX* make_unit_tls_context()
     // Loading the system's authorities costs tens of milliseconds and about a
     // megabyte; with hundreds of units connecting at once that dominated a
     // refresh. One context serves every connection until the trusted folder
-    // changes.
+    // or the system's trusted certificates change.
     static std::mutex lock;
     static SSL_CTX* cached = nullptr;
     static std::string cached_state;
 
     const auto files = trusted_pem_files();
-    std::string state = trust_state(files);
+    std::string state = trust_state(files) + '\n' + system_trust_state();
     std::lock_guard<std::mutex> g(lock);
     if (!cached || state != cached_state) {
         SSL_CTX* fresh = build_unit_tls_context(files);

@@ -11,6 +11,7 @@
 
 #include "transport/conn_sess.h"
 #include "transport/path_text.h"
+#include "transport/system_trust.h"
 #include "transport/tls_checks.h"
 #include "transport/user_folder.h"
 
@@ -33,6 +34,14 @@ std::string trusted_folder()
     return folder_override.empty() ? default_folder() : folder_override;
 }
 
+namespace {
+bool folder_given()
+{
+    std::lock_guard g(folder_lock);
+    return !folder_override.empty();
+}
+} // namespace
+
 void set_trusted_folder(std::string folder)
 {
     std::lock_guard g(folder_lock);
@@ -51,6 +60,13 @@ std::vector<std::string> trusted_pem_files()
 }
 
 int trust_certificate(std::span<const std::uint8_t> der)
+{
+    // A folder given by the caller takes it on every system, so that tests
+    // and trials leave the user's own store alone.
+    return folder_given() ? add_to_trusted_folder(der) : add_to_user_trust(der);
+}
+
+int add_to_trusted_folder(std::span<const std::uint8_t> der)
 {
     const unsigned char* p = der.data();
     std::unique_ptr<X509, decltype(&X509_free)> cert(

@@ -8,7 +8,9 @@
 // export's note, an upload's confirmation, a firmware update on the fleet
 // (the word confirmation, the progress window running and at its end, the
 // verification waiting for the units and its end after a cancel), the
-// batch history, and the end of a batch of fifty.
+// batch history, and the end of a batch of fifty. With --accept-settings
+// LEVEL it then presses OK in the settings dialog with discovery on and that
+// TLS check level (0 to 2), so that a run shows where the settings are kept.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +22,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
@@ -265,7 +268,8 @@ std::filesystem::path write_hub_image(const QDir& dir, int hardware)
 
 int usage()
 {
-    std::fputs("usage: talvor-screenshots --out DIR --password-file FILE --list FILE...\n", stderr);
+    std::fputs("usage: talvor-screenshots --out DIR --password-file FILE --list FILE... [--accept-settings LEVEL]\n",
+               stderr);
     return 2;
 }
 
@@ -280,6 +284,7 @@ int main(int argc, char** argv)
     QString out_dir;
     std::string password_file;
     std::vector<std::string> lists;
+    int accept_level = -1;
     const QStringList args = QCoreApplication::arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (i + 1 >= args.size())
@@ -290,6 +295,8 @@ int main(int argc, char** argv)
             password_file = args[++i].toStdString();
         else if (args[i] == QLatin1String("--list"))
             lists.push_back(args[++i].toStdString());
+        else if (args[i] == QLatin1String("--accept-settings"))
+            accept_level = args[++i].toInt();
         else
             return usage();
     }
@@ -382,6 +389,11 @@ int main(int argc, char** argv)
     about.more_button()->click();
     about.licences()->setCurrentIndex(1); // Qt's, with where its source is
     dialogs.save(about, "about_licences.png");
+    if (accept_level >= 0 && accept_level <= 2) {
+        settings_dialog.enable_box()->setChecked(true);
+        settings_dialog.level_button(accept_level)->setChecked(true);
+        settings_dialog.accept();
+    }
 
     // Every unit of the checked one's class, for the category choice, a
     // configuration download and a firmware update of the hubs themselves.
