@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 namespace {
 
@@ -58,8 +59,8 @@ int main(int argc, char** argv)
     fleet += "]}";
     long before = rss_kib();
     auto t0 = std::chrono::steady_clock::now();
-    auto server = std::make_unique<talvor::sim::fleet_server>(fleet, std::filesystem::temp_directory_path() /
-                                                                         "hubsim-bench");
+    const auto work = std::filesystem::temp_directory_path() / ("hubsim-bench-" + std::to_string(::getpid()));
+    auto server = std::make_unique<talvor::sim::fleet_server>(fleet, work);
     std::printf("units %d, started in %.3f s\n", units, seconds_since(t0));
     std::printf("resident memory: %ld KiB before, %ld KiB serving idle\n", before, rss_kib());
 
@@ -105,5 +106,6 @@ int main(int argc, char** argv)
     t0 = std::chrono::steady_clock::now();
     server.reset();
     std::printf("stopped in %.3f s\n", seconds_since(t0));
+    std::filesystem::remove_all(work);
     return ok == units ? 0 : 1;
 }

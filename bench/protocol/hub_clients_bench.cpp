@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 #include "protocol/zt_hub_http.h"
 #include "protocol/zt_hub_wss.h"
@@ -50,8 +51,17 @@ void run(const char* label, zt_hub& hub)
 
 int main()
 {
-    const auto dir = std::filesystem::temp_directory_path() / "talvor-bench-hub-clients";
+    const auto dir = std::filesystem::temp_directory_path() / ("talvor-bench-hub-clients-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
+    // Declared before the fleet, so gone after it.
+    struct removed_at_end {
+        std::filesystem::path dir;
+        ~removed_at_end()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    } work{dir};
     sim::fleet_server fleet(R"({ "discovery" : "off", "units" : [
         { "name" : "bh", "kind" : "http", "address" : "127.5.9.1", "password" : "pw", "progress" : [[3, 100]] },
         { "name" : "bw", "kind" : "wss", "address" : "127.5.9.2", "password" : "pw", "progress" : [[3, 100]] } ] })",

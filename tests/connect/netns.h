@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -40,6 +41,11 @@ public:
                 && shell("ip -n " + a_ + " addr add " + net_ + "1/24 dev va")
                 && shell("ip -n " + b_ + " addr add " + net_ + "2/24 dev vb")
                 && shell("ip -n " + a_ + " link set va up") && shell("ip -n " + b_ + " link set vb up");
+        // A link counts as running (what discovery looks for) only once the
+        // kernel's link watcher has seen it up, which lags while other
+        // programs make and drop namespaces.
+        for (int i = 0; ok_ && linked && i < 500 && !(running(a_, "va") && running(b_, "vb")); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ~netns_pair()
     {
@@ -56,6 +62,11 @@ public:
     std::string address_b() const { return net_ + "2"; }
 
 private:
+    static bool running(const std::string& ns, const std::string& link)
+    {
+        return shell("ip -n " + ns + " -o link show " + link + " | grep -q 'state UP'");
+    }
+
     std::string a_, b_, net_;
     bool ok_ = false;
 };

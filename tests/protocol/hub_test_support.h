@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 #include "protocol/key_derivation.h"
 #include "transport/conn_sess.h"
@@ -18,10 +19,11 @@ inline ip_address v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_
 inline byte_vector bytes_of(std::string_view s) { return byte_vector(s.begin(), s.end()); }
 inline std::string text_of(const byte_vector& b) { return std::string(b.begin(), b.end()); }
 
-// A fresh, empty folder under the system's temporary folder.
+// A fresh, empty folder under the system's temporary folder, this
+// process's own.
 inline std::filesystem::path fresh_folder(const std::string& name)
 {
-    const auto p = std::filesystem::temp_directory_path() / ("talvor-protocol-" + name);
+    const auto p = std::filesystem::temp_directory_path() / ("talvor-protocol-" + name + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(p);
     std::filesystem::create_directories(p);
     return p;
