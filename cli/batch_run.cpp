@@ -334,7 +334,7 @@ int select_class(unit_group& group, int cls, std::string& error)
             if (cls && u->product_class != cls) {
                 error = "the units are of two classes (" + std::string(product_class_name(cls)) + ", " +
                         std::string(product_class_name(u->product_class)) + "): choose one with --class";
-                return 0;
+                return -1;
             }
             cls = u->product_class;
         }
@@ -611,9 +611,13 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
             rows = run_each(cmd, ctx, opts, cls);
     } else {
         std::string error;
-        const bool selected = !interrupted && select_class(group, cls, error) > 0;
+        const int chosen = interrupted ? 0 : select_class(group, cls, error);
+        const bool selected = chosen > 0;
         if (!selected && !interrupted && !group.units().empty())
             std::fprintf(stderr, "talvorctl: %s: %s\n", cmd.name, error.c_str());
+        // Which class was meant is the user's to say: nothing is sent.
+        if (chosen < 0)
+            return 2;
         ctx.parallel = opts.parallel;
         if (selected)
             cmd.run(ctx, opts);

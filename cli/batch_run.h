@@ -84,7 +84,8 @@ class_choice choose_class(const unit_group& group, std::string_view name, bool t
 // Selects what the command runs on, exactly as the window's Select Class
 // does: the units of a hub class, or the TAPs of a TAP class on every unit.
 // `cls` 0 means the units' own hub class (an error when they have two).
-// Returns how many units or TAPs were selected; `error` says why none.
+// Returns how many units or TAPs were selected; `error` says why none; -1
+// when the units are of two classes and none was named.
 int select_class(unit_group& group, int cls, std::string& error);
 
 // Checks, before any unit is contacted, every file the command reads and

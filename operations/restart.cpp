@@ -96,7 +96,7 @@ int OnRestart(batch_context& ctx)
     const std::string scope =
         hub_class(selected_class)
             ? "Restarts " + units_text(units) + (code == restart_unit_and_taps ? " with their TAPs." : ".")
-            : "Restarts every TAP of " + units_text(units) + ", for the " + units_text(units, taps) + " selected.";
+            : "Restarts every TAP of " + units_text(units) + " (" + std::to_string(taps) + " selected).";
     if (!ctx.ConfirmParanoid("Restart selected devices", restart_title, scope, footer.empty() ? nullptr : &footer))
         return 0;
     ctx.clear_cancels();
