@@ -136,7 +136,7 @@ std::vector<inventory_dropped> run_report::dropped() const
                        g.cancelled                              ? "cancelled"
                        : g.reason == unit_failure::duplicate ? "duplicate"
                                                              : "failed",
-                       reason_of(g)});
+                       reason_of(g), g.serial, g.problems});
     return out;
 }
 
