@@ -649,25 +649,16 @@ void add_units_left_out(batch_context& ctx, std::vector<result_row>& rows)
     }
 }
 
-void text_or_null(json_writer& w, const char* key, const std::string& text)
-{
-    w.key(key);
-    if (text.empty())
-        w.null();
-    else
-        w.value(text);
-}
-
 void write_differences(json_writer& w, const std::vector<config_difference>& differences)
 {
     w.key("differences");
     w.begin_array();
     for (const config_difference& d : differences) {
         w.begin_object();
-        text_or_null(w, "category", d.category);
+        w.key("category"), w.text_or_null(d.category);
         w.key("path"), w.value(d.path);
-        text_or_null(w, "unit", d.unit);
-        text_or_null(w, "file", d.file);
+        w.key("unit"), w.text_or_null(d.unit);
+        w.key("file"), w.text_or_null(d.file);
         w.end_object();
     }
     w.end_array();
@@ -692,13 +683,13 @@ void print_json(const batch_command& cmd, const std::vector<result_row>& rows, b
         w.begin_object();
         w.key("address"), w.value(r.address);
         w.key("label"), w.value(r.label);
-        text_or_null(w, "serial", r.serial);
-        text_or_null(w, "product_class", r.product_class);
+        w.key("serial"), w.text_or_null(r.serial);
+        w.key("product_class"), w.text_or_null(r.product_class);
         w.key("status"), w.value(comparing(cmd) ? compare_status(r) : r.status);
         w.key("changed"), w.value(r.changed);
         if (dry_run) {
             w.key("would_change"), w.value(r.would_change);
-            text_or_null(w, "plan", r.plan);
+            w.key("plan"), w.text_or_null(r.plan);
         }
         if (r.compared)
             write_differences(w, r.differences);
@@ -715,9 +706,9 @@ void print_json(const batch_command& cmd, const std::vector<result_row>& rows, b
             w.value(r.reason);
         if (!r.url.empty())
             w.key("url"), w.value(r.url);
-        text_or_null(w, "file", r.file);
-        text_or_null(w, "version_before", r.version_before);
-        text_or_null(w, "version_after", r.version_after);
+        w.key("file"), w.text_or_null(r.file);
+        w.key("version_before"), w.text_or_null(r.version_before);
+        w.key("version_after"), w.text_or_null(r.version_after);
         w.end_object();
     }
     w.end_array();

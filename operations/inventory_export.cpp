@@ -47,15 +47,6 @@ void write_rows(json_writer& w, const std::vector<details_row>& rows)
     w.end_array();
 }
 
-void text_or_null(json_writer& w, const char* key, const std::string& text)
-{
-    w.key(key);
-    if (text.empty())
-        w.null();
-    else
-        w.value(text);
-}
-
 std::string version_text(const version_triple& v)
 {
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build);
@@ -88,8 +79,8 @@ void write_unit(json_writer& w, const CHubDevice& u)
     w.key("protocol"), w.value(protocol_of(u));
     w.key("result"), w.value("ok");
     w.key("error"), w.null();
-    text_or_null(w, "serial", u.serial);
-    text_or_null(w, "mac", u.mac == unknown_mac ? std::string() : mac_text(u.mac));
+    w.key("serial"), w.text_or_null(u.serial);
+    w.key("mac"), w.text_or_null(u.mac == unknown_mac ? std::string() : mac_text(u.mac));
     w.key("firmware_version"), w.value(version_text(u.net_version));
     w.key("description"), w.value(u.description);
     // Read under the unit's lock; the record stays const.
@@ -105,10 +96,10 @@ void write_unit(json_writer& w, const CHubDevice& u)
         w.key("tap_class"), w.value(tap_class_name(tap->tap_class));
         w.key("class"), w.value(tap_class_name(tap->tap_class));
         w.key("product_class"), w.value(product_class_name(tap->product_class));
-        text_or_null(w, "serial", (tap->detail_rows & row_serial) ? tap->serial : std::string());
+        w.key("serial"), w.text_or_null((tap->detail_rows & row_serial) ? tap->serial : std::string());
         w.key("bus"), w.value(tap->bus);
         w.key("bus_address"), w.value(tap->bus_address);
-        text_or_null(w, "firmware_version",
+        w.key("firmware_version"), w.text_or_null(
                      (tap->detail_rows & row_firmware) ? version_text(tap->version) : std::string());
         rows.clear();
         tap_details_rows(*tap, rows);
@@ -131,7 +122,7 @@ void write_dropped(json_writer& w, const inventory_dropped& d)
         w.null();
     w.key("result"), w.value(d.result);
     w.key("error"), w.value(d.error);
-    text_or_null(w, "serial", d.serial);
+    w.key("serial"), w.text_or_null(d.serial);
     w.key("mac"), w.null();
     w.key("firmware_version"), w.null();
     w.key("description"), w.null();

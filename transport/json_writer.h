@@ -23,6 +23,14 @@ public:
     void value(int number) { value(static_cast<long long>(number)); }
     void value(bool flag);
     void null();
+    // The text, or null when it is empty (a value not known).
+    void text_or_null(std::string_view text)
+    {
+        if (text.empty())
+            null();
+        else
+            value(text);
+    }
 
     const std::string& text() const { return out_; }
 
