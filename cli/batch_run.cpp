@@ -810,6 +810,8 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
             std::fprintf(stderr, "talvorctl: %s: trying %zu unit%s again (retry %zu of %zu)\n", cmd.name,
                          again.size(), again.size() == 1 ? "" : "s", round + 1, opts.retries);
             keep_selected(group, again);
+            // The units' last reports reach the UI thread after the batch's end.
+            ui.run_until([&] { return ctx.manager.busy().empty(); });
             cmd.run(ctx, opts);
             for (const batch_outcome& o : ctx.outcomes())
                 for (result_row& r : rows)

@@ -65,6 +65,13 @@ terminal_dialogs::terminal_dialogs(const options& opts)
 {
 }
 
+void terminal_dialogs::run_until(const std::function<bool()>& done)
+{
+    const auto finished = [&] { return done() || (stop_ && stop_->load()); };
+    while (bridge_ && !bridge_->run_until(finished, std::chrono::milliseconds(200))) {
+    }
+}
+
 bool terminal_dialogs::load_password_file(const std::string& path)
 {
     file_password_.emplace();
@@ -86,11 +93,17 @@ task_dialog_answer terminal_dialogs::task_dialog(const task_dialog_request& requ
 {
     if (request.main_instruction == security_prompt_request("", 0).main_instruction)
         return security_answer(request);
+    // Asked again (a retry), a question gets the same decision: the button
+    // that goes on, or the one that stops, as this request names them (a
+    // confirmation names its button anew each time).
     if (repeating_)
-        if (const auto given = answers_.find(request.main_instruction); given != answers_.end())
-            return given->second;
+        if (const auto given = answers_.find(request.main_instruction); given != answers_.end()) {
+            task_dialog_answer again = given->second.first ? going_on_answer(request) : stopping_answer(request);
+            again.verification_checked = given->second.second;
+            return again;
+        }
     const task_dialog_answer a = answer(request);
-    answers_[request.main_instruction] = a;
+    answers_[request.main_instruction] = {a.button == going_on_answer(request).button, a.verification_checked};
     return a;
 }
 

@@ -2,6 +2,7 @@
 // The dialogs of the core, answered on a terminal or from the options.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -50,6 +51,8 @@ public:
     // ("Cancel Operation" while a batch runs).
     void set_bridge(headless_bridge* bridge) { bridge_ = bridge; }
     void set_stop_flag(const std::atomic<bool>* stop) { stop_ = stop; }
+    // Keeps the UI thread's loop running until `done` (or Ctrl-C).
+    void run_until(const std::function<bool()>& done);
 
     // Error reports the core showed (e.g. a list file that failed to load).
     int errors_shown() const { return errors_shown_; }
@@ -73,7 +76,8 @@ private:
     std::optional<std::string> new_password_;
     const credentials* credentials_ = nullptr;
     bool repeating_ = false;
-    std::map<std::string, task_dialog_answer> answers_; // by main instruction
+    // By main instruction: whether the answer went on, and its check box.
+    std::map<std::string, std::pair<bool, bool>> answers_;
     std::optional<std::vector<std::uint32_t>> categories_;
     progress_line* line_ = nullptr;
     headless_bridge* bridge_ = nullptr;

@@ -137,7 +137,7 @@ TEST(CliOptions, HelpListsWhereEachOptionIsTaken)
             current = w[0];
             section[current].first = {w[0]};
             if (w.size() > 1 && std::isupper(static_cast<unsigned char>(w[1][0])))
-                section[current].first.push_back(w[1] == "LEVEL" ? "strict" : w[1] == "N" ? "4" : "x");
+                section[current].first.push_back(w[1] == "LEVEL" ? "strict" : w[1] == "N" ? "4" : w[1] == "SECONDS" ? "30" : "x");
         } else if (!w.empty() && !current.empty() && (w[0] == "for:" || !section[current].second.empty())) {
             for (std::size_t k = w[0] == "for:"; k < w.size(); ++k)
                 section[current].second.insert(w[k].substr(0, w[k].find(',')));
