@@ -25,6 +25,7 @@ stage() {
   fi
 }
 
+bash scripts/setup.sh --checks
 stage asan+ubsan build-asan/check.log env BUILD_DIR=build-asan bash scripts/test.sh -DTALVOR_SANITIZE=ON
 stage tsan build-tsan/check.log env BUILD_DIR=build-tsan bash scripts/test.sh -DTALVOR_TSAN=ON
 stage fuzz build-fuzz/check.log bash scripts/fuzz.sh 30

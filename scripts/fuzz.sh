@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build_dir=${BUILD_DIR:-build-fuzz}
+bash scripts/setup.sh --checks >/dev/null
 
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVOR_WERROR=ON \
   -DTALVOR_FUZZ=ON -DTALVOR_BUILD_GUI=OFF >/dev/null

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, only the packages this project needs that are missing.
-# Safe to run again: with everything present it changes nothing.
+# Installs, with apt-get, only the packages this project needs that are missing:
+# those of the build and the test suite, and with --checks also clang for
+# scripts/fuzz.sh and scripts/check.sh (CI and the two commands need none of
+# those). Safe to run again: with everything present it changes nothing.
 set -euo pipefail
 
 packages=(
@@ -9,8 +11,10 @@ packages=(
   xvfb xauth fonts-dejavu-core iproute2 openssl curl ccache
   dpkg-dev file  # the Debian package: cpack finds its library dependencies with these
   lintian desktop-file-utils appstream  # the package test runs Debian's and freedesktop.org's checks
-  clang libclang-rt-14-dev  # scripts/fuzz.sh and check.sh: libFuzzer and its sanitizers
 )
+if [ "${1:-}" = "--checks" ]; then
+  packages+=(clang libclang-rt-14-dev)  # scripts/fuzz.sh and check.sh: libFuzzer and its sanitizers
+fi
 
 missing=()
 for p in "${packages[@]}"; do
