@@ -126,6 +126,14 @@ int main(int argc, char** argv)
     if (unattended)
         manager.env().max_password_rounds = 1;
     manager.env().password_per_unit = opts.credentials_file.has_value();
+    // A password change run again: a unit that refuses the current password
+    // is offered the new one, once, so that a unit changed before counts as
+    // unchanged instead of failed. Each unit answers for itself, so that no
+    // other unit is offered the new password in its place.
+    if (dialogs.rotating()) {
+        manager.env().max_password_rounds = unattended ? 2 : 0;
+        manager.env().password_per_unit = true;
+    }
     manager.env().step_limit = std::chrono::seconds(opts.timeout_seconds);
 
     std::atomic<bool> interrupted{false};

@@ -174,6 +174,16 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
     if (credentials_)
         if (const std::string* own = credentials_->find(request.address))
             return *own;
+    if (!request.refusal.empty() && rotating()) {
+        if (new_password_)
+            return file_password_text(*new_password_);
+        std::string bytes;
+        if (read_password_file(*opts_.value("--new-password-file"), bytes) == 0) {
+            std::string text = file_password_text(bytes);
+            wipe(bytes);
+            return text;
+        }
+    }
     // The core offers a file password to each unit at most once (its
     // password rounds), so a refused password fails that unit only.
     if (file_password_)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/batch_run.h"
 #include "cli/options.h"
 #include "cli/secrets.h"
 #include "cli/terminal.h"
@@ -32,6 +33,13 @@ public:
     // --credentials: the units it names take their own password, the others
     // the shared one (or none, without one and without a terminal).
     void set_credentials(const credentials* c) { credentials_ = c; }
+    // set-password with its new password given up front: a unit that
+    // refuses the current password is offered the new one.
+    bool rotating() const
+    {
+        return opts_.batch && std::string_view(opts_.batch->name) == "set-password" &&
+               (new_password_ || opts_.value("--new-password-file"));
+    }
     // From now on a question asked before gets the answer given then,
     // without asking: --retries runs the command again on a few units.
     void repeat_answers() { repeating_ = true; }
