@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, only the packages this project needs that are missing.
+# Installs, with apt-get, only the packages this project needs that are missing,
+# and those named as arguments (scripts/check.sh asks for its linters so).
 # Safe to run again: with everything present it changes nothing.
 set -euo pipefail
 
@@ -10,6 +11,8 @@ packages=(
   dpkg-dev file  # the Debian package: cpack finds its library dependencies with these
   lintian desktop-file-utils appstream  # the package test runs Debian's and freedesktop.org's checks
   clang libclang-rt-14-dev  # scripts/fuzz.sh and check.sh: libFuzzer and its sanitizers
+  ansible-core openssh-server  # the collection's run across sites over SSH
+  "$@"
 )
 
 missing=()

@@ -64,7 +64,8 @@ requirements:
   - C(talvorctl) on the site host, reading schema 1 of its JSON document.
 notes:
   - The module runs on the site host, which reaches the units on its own network.
-  - Each unit's result is returned under C(units); the task fails when any unit failed, and lists them in C(failed_units).
+  - Each unit's result is returned under C(units); the task fails when any unit failed, and lists them in
+    C(failed_units).
 '''
 
     BATCH = r'''

@@ -37,16 +37,20 @@ BATCH_ARGS = dict(
 # What every module asks of its targets.
 REQUIRED_ONE_OF = [['targets', 'lists', 'discover']]
 
+# The commands that only read, and take no batch options.
+READ_VERBS = ('show', 'discover')
+
 # Unit statuses of a batch that leave the task failed. "skipped" (the unit
 # lacks the command or is of another class) and "duplicate" are warnings.
 FAILED_STATUSES = ('failed', 'cancelled')
 
 
-def talvorctl_command(module, verb, operands=(), switches=(), batch=True):
+def talvorctl_command(module, verb, operands=(), switches=()):
     """The whole command line: the program, the common options, the verb,
     its switches, then its operands and the targets. No password ever goes
     into it; check mode adds --dry-run to a batch command."""
     p = module.params
+    batch = verb not in READ_VERBS
     program = p['talvorctl_path'] or module.get_bin_path('talvorctl', required=True)
     argv = [program, '--json', '--yes']
     if p['password'] is not None:
@@ -80,11 +84,11 @@ def talvorctl_command(module, verb, operands=(), switches=(), batch=True):
     return argv
 
 
-def run_talvorctl(module, verb, operands=(), switches=(), batch=True, new_password=None):
+def run_talvorctl(module, verb, operands=(), switches=(), new_password=None):
     """Runs talvorctl with the password (and a new one) on standard input
     and returns (rc, document, command). Fails the task when talvorctl
     printed no document of the schema this collection reads."""
-    argv = talvorctl_command(module, verb, operands, switches, batch)
+    argv = talvorctl_command(module, verb, operands, switches)
     lines = []
     if module.params['password'] is not None:
         lines.append(module.params['password'])
@@ -111,9 +115,9 @@ def run_talvorctl(module, verb, operands=(), switches=(), batch=True, new_passwo
 
 
 def talvorctl_error(rc, err, fallback):
-    """talvorctl's own complaint (its standard error's last line) with its
-    exit status."""
-    lines = [line for line in (err or '').splitlines() if line.strip()]
+    """talvorctl's own complaint (its standard error's last line, but not
+    the pointer to its help) with its exit status."""
+    lines = [line for line in (err or '').splitlines() if line.strip() and not line.startswith('Try ')]
     what = lines[-1] if lines else fallback
     if rc == 2:
         return '%s (usage error, nothing was sent)' % what

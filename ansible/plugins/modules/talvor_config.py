@@ -174,6 +174,7 @@ def unit_diff(unit):
 
 
 def main():
+    """Backs up the configurations, or brings the units to a file."""
     module = AnsibleModule(
         argument_spec=dict(
             BATCH_ARGS,

@@ -126,6 +126,7 @@ def without_rows(entry):
 
 
 def main():
+    """Refreshes the units and sets them as facts."""
     module = AnsibleModule(
         argument_spec=COMMON_ARGS,
         required_one_of=REQUIRED_ONE_OF,
@@ -133,7 +134,7 @@ def main():
         supports_check_mode=True,
     )
     verb = 'discover' if module.params['discover'] else 'show'
-    rc, document, shown = run_talvorctl(module, verb, batch=False)
+    rc, document, shown = run_talvorctl(module, verb)
     units = [without_rows(u) for u in document.get('units', [])]
     failed = [u for u in units if u.get('result') == 'failed']
     for unit in units:

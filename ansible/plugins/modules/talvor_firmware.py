@@ -146,6 +146,7 @@ from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
 
 
 def main():
+    """Runs talvorctl firmware with the options asked for."""
     module = AnsibleModule(
         argument_spec=dict(
             BATCH_ARGS,

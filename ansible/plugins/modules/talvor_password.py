@@ -98,6 +98,7 @@ from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
 
 
 def main():
+    """Runs talvorctl set-password, both passwords on its standard input."""
     module = AnsibleModule(
         argument_spec=dict(
             BATCH_ARGS,

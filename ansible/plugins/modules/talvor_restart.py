@@ -99,6 +99,7 @@ from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
 
 
 def main():
+    """Runs talvorctl restart, with the TAPs or without."""
     module = AnsibleModule(
         argument_spec=dict(
             BATCH_ARGS,
