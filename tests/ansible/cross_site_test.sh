@@ -27,21 +27,17 @@ work=$2 talvorctl=$3 hubsim=$4 collection=$5 out=$6
 mkdir -p "$out"
 rm -f "$out"/*.txt
 bash "$here/sites.sh" up "$work" "$talvorctl" "$hubsim" "$collection" 3 || exit 1
-. "$work/env"
 
 failures=0
 check() {
   if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAIL: $1: got '$2', expected '$3'"; failures=$((failures + 1)); fi
 }
 
-# Runs the playbook in the control namespace; its output goes to OUT/NAME.txt.
+# Runs the playbook; its output goes to OUT/NAME.txt.
 playbook() {
   local name=$1
   shift
-  ip netns exec "$NS_CTL" env HOME="$work/ctl-home" ANSIBLE_CONFIG="$work/ansible.cfg" ANSIBLE_NOCOLOR=1 \
-    ANSIBLE_FORCE_COLOR=0 timeout 240 ansible-playbook quillon.talvor.firmware_rollout \
-    -e "talvor_image=$work/talvor-0.65.0.bin" -e talvor_target_version=0.65.0 \
-    -e "talvor_golden_config=$work/golden.cfg" "$@" >"$out/$name.txt" 2>&1
+  timeout 240 bash "$here/sites.sh" playbook "$work" "$@" >"$out/$name.txt" 2>&1
   local rc=$?
   { echo "== $name (exit status $rc)"; sed -n '/^PLAY RECAP/,$p' "$out/$name.txt"; } >>"$out/recaps.txt"
   return $rc

@@ -5,9 +5,16 @@
 # site by a veth pair. Nothing is added to the machine's own interfaces.
 #
 #   sites.sh up WORK TALVORCTL HUBSIM COLLECTION [SITES]   (3 sites unless given)
+#   sites.sh playbook WORK [ARGS]  the rollout playbook from the control namespace
+#   sites.sh talvorctl WORK SITE [ARGS]   talvorctl on a site host, the password
+#                                  on its standard input
 #   sites.sh stop-ssh WORK SITE    stops that site's sshd, its sessions too
 #   sites.sh down WORK             ends every process of the sites, removes them
 #
+# SITE_UNITS units a site (3 unless set; the last of every three over the
+# WebSocket), each down for INSTALL_MS (300) while it installs an image of
+# IMAGE_KIB KiB (4). CANARY names the canary site (site1 unless set; empty
+# for none).
 # WORK is a fresh folder named by mktemp: its random suffix names the
 # namespaces and picks the link addresses, so runs on one machine never
 # meet. up writes WORK/env (NS_CTL, NS_1..., HOST_1...; source it),
@@ -19,8 +26,10 @@ set -euo pipefail
 # The units of every site: the same private addresses at each site, which
 # only the site host reaches. The second unit of site 2 drifts from the
 # golden configuration.
-UNIT_ADDRESSES=(192.168.77.11 192.168.77.12 192.168.77.13)
-UNIT_KINDS=(http http wss)
+SITE_UNITS=${SITE_UNITS:-3}
+INSTALL_MS=${INSTALL_MS:-300}
+IMAGE_KIB=${IMAGE_KIB:-4}
+CANARY=${CANARY-site1}
 PASSWORD=site-pw
 
 # Waits (at most 20 s) until the command succeeds.
@@ -34,17 +43,18 @@ await() {
 
 fleet_json() {
   local site=$1
-  python3 - "$site" "${UNIT_KINDS[@]}" <<'EOF'
+  python3 - "$site" "$SITE_UNITS" "$INSTALL_MS" <<'EOF'
 import json, sys
-site, kinds = int(sys.argv[1]), sys.argv[2:]
+site, count, install_ms = (int(a) for a in sys.argv[1:])
 units = []
-for k, kind in enumerate(kinds, 1):
+for k in range(1, count + 1):
+    kind = 'wss' if k % 3 == 0 else 'http'
     config = {"version": 7, "network": {"dhcp": 1, "dns": "192.168.77.1"}, "logs": {"level": 2}}
     if site == 2 and k == 2:
         config["network"] = {"dhcp": 0, "dns": "192.168.77.53"}
     units.append({
         "name": "s%d-u%d" % (site, k), "kind": kind, "address": "192.168.77.%d" % (10 + k),
-        "password": "site-pw", "install_ms": 300,
+        "password": "site-pw", "install_ms": install_ms,
         "gen_conf": {"system": "622", "ser": "TLV-%d%02d" % (site, k), "mac0": "00:1a:7e:%02x:00:%02x" % (site, k),
                      "fw_v_net": "v0.64.2", "capabilities": 415},
         "config_cats": {"cats": [{"Network": 1}, {"Logs": 2}], "version": 7},
@@ -56,9 +66,9 @@ EOF
 
 # A Talvor System network firmware image that installs v0.65.0.
 write_image() {
-  python3 - "$1" <<'EOF'
+  python3 - "$1" "$IMAGE_KIB" <<'EOF'
 import struct, sys
-image = bytearray(b'\x5a' * 4096)
+image = bytearray(b'\x5a' * (1024 * int(sys.argv[2])))
 image[0:4] = b'gUwF'
 image[4:8] = struct.pack('<I', len(image))
 image[0x0C:0x0E] = struct.pack('<H', 622)
@@ -76,6 +86,7 @@ up() {
   : >"$work/pids"
   echo "NS_CTL=$ns_ctl" >"$work/env"
   echo "SITES=$sites" >>"$work/env"
+  echo "TALVORCTL=$talvorctl" >>"$work/env"
   ip netns add "$ns_ctl"
   ip -n "$ns_ctl" link set lo up
 
@@ -102,11 +113,14 @@ up() {
     ip link add "s$i" netns "$ns_ctl" type veth peer name ctl netns "$ns"
     ip -n "$ns_ctl" addr add "10.$net.$i.1/24" dev "s$i"
     ip -n "$ns" addr add "$host/24" dev ctl
-    local a
-    for a in "${UNIT_ADDRESSES[@]}"; do ip -n "$ns" addr add "$a/24" dev ctl; done
+    local k
+    : >"$dir/units.txt"
+    for ((k = 1; k <= SITE_UNITS; k++)); do
+      ip -n "$ns" addr add "192.168.77.$((10 + k))/24" dev ctl
+      echo "192.168.77.$((10 + k))" >>"$dir/units.txt"
+    done
     ip -n "$ns_ctl" link set "s$i" up
     ip -n "$ns" link set ctl up
-    printf '%s\n' "${UNIT_ADDRESSES[@]}" >"$dir/units.txt"
     echo "$host $(cut -d' ' -f1-2 "$work/ssh/host_key.pub")" >>"$work/ssh/known_hosts"
 
     fleet_json "$i" >"$dir/fleet.json"
@@ -171,9 +185,25 @@ $hosts  vars:
     talvor_timeout: 10
     talvor_verify_timeout: 60
 talvor_canary:
-  hosts:
-    site1:
+  hosts: {${CANARY:+$CANARY: }}
 EOF
+}
+
+playbook() {
+  local work=$1
+  shift
+  . "$work/env"
+  ip netns exec "$NS_CTL" env HOME="$work/ctl-home" ANSIBLE_CONFIG="$work/ansible.cfg" ANSIBLE_NOCOLOR=1 \
+    ansible-playbook quillon.talvor.firmware_rollout -e "talvor_image=$work/talvor-0.65.0.bin" \
+    -e talvor_target_version=0.65.0 -e "talvor_golden_config=$work/golden.cfg" "$@"
+}
+
+run_talvorctl() {
+  local work=$1 site=$2 ns
+  shift 2
+  ns=$(sed -n "s/^NS_$site=//p" "$work/env")
+  echo "$PASSWORD" | ip netns exec "$ns" env HOME="$work/s$site/home" XDG_CONFIG_HOME="$work/s$site/home/.config" \
+    "$(sed -n 's/^TALVORCTL=//p' "$work/env")" --password-stdin "$@"
 }
 
 # The sshd processes of a site: the listener and every session it forked.
@@ -202,7 +232,9 @@ down() {
 
 case ${1:-} in
   up) shift; up "$@" ;;
+  playbook) shift; playbook "$@" ;;
+  talvorctl) shift; run_talvorctl "$@" ;;
   stop-ssh) shift; stop_ssh "$@" ;;
   down) shift; down "$@" ;;
-  *) echo "usage: sites.sh up|stop-ssh|down WORK ..." >&2; exit 2 ;;
+  *) echo "usage: sites.sh up|playbook|talvorctl|stop-ssh|down WORK ..." >&2; exit 2 ;;
 esac
