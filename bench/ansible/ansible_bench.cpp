@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ double seconds_since(clock_type::time_point start)
 // Starts `bash sites.sh ARGS...`, its output to `log`.
 pid_t start(const std::vector<std::string>& args, const fs::path& log)
 {
+    std::fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
         if (!std::freopen(log.c_str(), "a", stdout) || !std::freopen(log.c_str(), "a", stderr))
@@ -71,7 +73,7 @@ bool finished_ok(pid_t pid)
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// The sites of one run, removed again when it ends.
+// The sites of one run, removed again when it ends (a failed run too).
 class sites {
 public:
     sites(const settings& s, const std::string& canary)
@@ -87,15 +89,12 @@ public:
         setenv("IMAGE_KIB", std::to_string(s.image_kib).c_str(), 1);
         setenv("CANARY", canary.c_str(), 1);
         if (!finished_ok(start({"up", work_, TALVORCTL_PATH, HUBSIM_PATH, std::string(SOURCE_DIR) + "/ansible", "3"},
-                               log())))
+                               log()))) {
+            down();
             fail("the sites did not come up");
+        }
     }
-    ~sites()
-    {
-        finished_ok(start({"down", work_}, log()));
-        std::error_code ec;
-        fs::remove_all(work_, ec);
-    }
+    ~sites() { down(); }
     sites(const sites&) = delete;
     sites& operator=(const sites&) = delete;
 
@@ -132,11 +131,16 @@ public:
     }
 
 private:
+    void down()
+    {
+        finished_ok(start({"down", work_}, log()));
+        std::error_code ec;
+        fs::remove_all(work_, ec);
+    }
     fs::path log() const { return fs::path(work_).parent_path() / (fs::path(work_).filename().string() + ".log"); }
     [[noreturn]] void fail(const char* what) const
     {
-        std::fprintf(stderr, "%s; its output: %s\n", what, log().c_str());
-        std::exit(1);
+        throw std::runtime_error(std::string(what) + "; its output: " + log().string());
     }
 
     std::string work_;
@@ -187,34 +191,39 @@ int main(int argc, char** argv)
                 s.units, s.image_kib, s.install_ms, s.rounds);
     const int verify_timeout = s.install_ms / 1000 + 120;
     std::vector<double> alone_all, playbook_all, ratio_all, canary_all;
-    for (int round = 1; round <= s.rounds; ++round) {
-        std::vector<double> alone;
-        {
-            sites fresh(s, "");
-            alone = fresh.talvorctl_alone(verify_timeout);
+    try {
+        for (int round = 1; round <= s.rounds; ++round) {
+            std::vector<double> alone;
+            {
+                sites fresh(s, "");
+                alone = fresh.talvorctl_alone(verify_timeout);
+            }
+            double slowest = 0;
+            for (double w : alone)
+                slowest = std::max(slowest, w);
+            double through_ansible = 0;
+            {
+                sites fresh(s, "");
+                through_ansible = fresh.playbook();
+            }
+            std::printf("round %d: talvorctl alone %.1f / %.1f / %.1f s (slowest %.1f s), playbook %.1f s, "
+                        "beyond the slowest site %.1f s, ratio %.2f",
+                        round, alone[0], alone[1], alone[2], slowest, through_ansible, through_ansible - slowest,
+                        through_ansible / slowest);
+            alone_all.push_back(slowest);
+            playbook_all.push_back(through_ansible);
+            ratio_all.push_back(through_ansible / slowest);
+            if (s.canary) {
+                sites fresh(s, "site1");
+                canary_all.push_back(fresh.playbook());
+                std::printf(", canary first %.1f s", canary_all.back());
+            }
+            std::printf("\n");
+            std::fflush(stdout);
         }
-        double slowest = 0;
-        for (double w : alone)
-            slowest = std::max(slowest, w);
-        double through_ansible = 0;
-        {
-            sites fresh(s, "");
-            through_ansible = fresh.playbook();
-        }
-        std::printf("round %d: talvorctl alone %.1f / %.1f / %.1f s (slowest %.1f s), playbook %.1f s, "
-                    "beyond the slowest site %.1f s, ratio %.2f",
-                    round, alone[0], alone[1], alone[2], slowest, through_ansible, through_ansible - slowest,
-                    through_ansible / slowest);
-        alone_all.push_back(slowest);
-        playbook_all.push_back(through_ansible);
-        ratio_all.push_back(through_ansible / slowest);
-        if (s.canary) {
-            sites fresh(s, "site1");
-            canary_all.push_back(fresh.playbook());
-            std::printf(", canary first %.1f s", canary_all.back());
-        }
-        std::printf("\n");
-        std::fflush(stdout);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
     }
     using talvor::bench::median;
     std::printf("median: talvorctl alone, slowest site %.1f s; playbook, three sites at once %.1f s; "
