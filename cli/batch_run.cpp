@@ -8,6 +8,7 @@
 
 #include "transport/json_writer.h"
 #include "cli/run_report.h"
+#include "cli/targets.h"
 #include "cli/terminal_dialogs.h"
 #include "inventory/code_tables.h"
 #include "cli/launch.h"
@@ -17,6 +18,7 @@
 #include "transport/file_bytes.h"
 #include "transport/path_text.h"
 #include "inventory/password_text.h"
+#include "inventory/address_entry.h"
 
 namespace talvor::cli {
 
@@ -27,6 +29,19 @@ static std::filesystem::path operand_path(const options& o)
 }
 
 namespace {
+
+// "0.65.0" from "0.65.0" or "v0.65.0": the digits and dots a unit reports
+// its versions in; empty for anything else.
+std::string target_version_text(std::string_view v)
+{
+    if (!v.empty() && (v.front() == 'v' || v.front() == 'V'))
+        v.remove_prefix(1);
+    const bool fit = !v.empty() && std::isdigit(static_cast<unsigned char>(v.front())) &&
+                     std::isdigit(static_cast<unsigned char>(v.back())) &&
+                     v.find_first_not_of("0123456789.") == std::string_view::npos &&
+                     v.find("..") == std::string_view::npos;
+    return fit ? std::string(v) : std::string();
+}
 
 std::string one_of(const options& o, const char* a, const char* b)
 {
@@ -43,6 +58,43 @@ std::optional<task_dialog_answer> restart_taps_answer(const task_dialog_request&
     task_dialog_answer a;
     a.button = o.has("--with-taps") ? IDYES : IDNO;
     return a;
+}
+
+// config-diff: against the file, or against the --unit unit's configuration
+// read first (that unit is not compared with itself).
+int compare_configurations(batch_context& ctx, const options& o)
+{
+    const auto reference_address = o.value("--unit");
+    if (!reference_address)
+        return OnCompareConfiguration(ctx, operand_path(o));
+    bool empty = false;
+    const auto wanted = parse_address_box(*reference_address, empty);
+    CHubDevice* reference = nullptr;
+    for (const auto& u : ctx.manager.group().units())
+        if (wanted && u->address == *wanted)
+            reference = u.get();
+    std::string reason = "it was not read";
+    std::optional<byte_vector> bytes;
+    if (reference) {
+        // Reading it is a batch of its own, which ends the selection's use:
+        // keep the selection and give it back after.
+        std::vector<std::pair<CHubDevice*, int>> selected;
+        for (const auto& u : ctx.manager.group().units())
+            selected.emplace_back(u.get(), u->selected);
+        bytes = read_configuration(ctx, *reference, reason);
+        for (auto [u, s] : selected)
+            u->selected = s;
+        // Compared with itself only when named among the targets too.
+        const auto named = resolve_targets(o).addresses;
+        if (std::find(named.begin(), named.end(), *wanted) == named.end())
+            reference->selected = 0;
+    }
+    if (!bytes) {
+        std::fprintf(stderr, "talvorctl: config-diff: the unit to compare with, %s: %s\n", reference_address->c_str(),
+                     reason.c_str());
+        return 0;
+    }
+    return OnCompareConfiguration(ctx, std::make_shared<const byte_vector>(std::move(*bytes)));
 }
 
 int open_unit(batch_context&, CHubDevice& unit, const options& o, std::string& detail)
@@ -79,10 +131,12 @@ const std::vector<batch_command>& batch_commands()
          .operand = "FILE",
          .operand_kind = input_kind::firmware,
          .taps = true,
-         .flags = {{"--verify"}, {"--verify-timeout", "SECONDS"}},
+         .flags = {{"--verify"}, {"--verify-timeout", "SECONDS"}, {"--target-version", "VERSION"}},
          .summary = "update the firmware of the units (or of their TAPs of --class) from FILE",
          .notes = "                         --verify: wait for each unit to answer again (--verify-timeout,\n"
-                  "                         default 300 s) and compare its version with the one before\n",
+                  "                         default 300 s) and compare its version with the one before\n"
+                  "                         --target-version: the version FILE installs; units (or TAPs) on it\n"
+                  "                         already are left unchanged, and --verify wants it back\n",
          .run = [](batch_context& ctx, const options& o) {
              const auto path = operand_path(o);
              const int result = OnFirmwareUpdate(ctx, &path);
@@ -99,6 +153,8 @@ const std::vector<batch_command>& batch_commands()
                  return "--verify-timeout goes with --verify";
              if (t && !whole_number(*t, 1, 86400))
                  return "--verify-timeout needs a number of seconds from 1 to 86400, not '" + *t + "'";
+             if (const auto v = o.value("--target-version"); v && target_version_text(*v).empty())
+                 return "--target-version needs a version such as 0.65.0, not '" + *v + "'";
              return {};
          }},
         {.name = "download-config",
@@ -120,9 +176,10 @@ const std::vector<batch_command>& batch_commands()
          .title = "Upload Configuration",
          .operand = "FILE",
          .operand_kind = input_kind::configuration,
-         .flags = {{"--category", "NAME", true}, {"--all-categories"}},
+         .flags = {{"--category", "NAME", true}, {"--all-categories"}, {"--only-if-different"}},
          .summary = "upload the configuration FILE, the categories of --category NAME (or all of them)",
-         .notes = "                         --yes alone uploads every category all units offer\n",
+         .notes = "                         --yes alone uploads every category all units offer;\n"
+                  "                         --only-if-different leaves units whose configuration matches FILE\n",
          .run = [](batch_context& ctx, const options& o) {
              const auto path = operand_path(o);
              return OnUploadConfiguration(ctx, &path);
@@ -188,14 +245,33 @@ const std::vector<batch_command>& batch_commands()
          .run = [](batch_context& ctx, const options&) { return OnEraseCertificate(ctx); }},
         {.name = "set-password",
          .title = "Change Password",
-         .flags = {{"--new-password-file", "FILE"}},
+         .flags = {{"--new-password-file", "FILE"}, {"--new-password-stdin"}},
          .summary = "change the administrator password of the units (typed twice, or --new-password-file FILE)",
-         .notes = "                         the file's bytes are the password, one trailing newline dropped\n",
+         .notes = "                         the file's bytes are the password, one trailing newline dropped;\n"
+                  "                         units that take the new password already are left unchanged\n",
          .run = [](batch_context& ctx, const options&) { return OnChangePassword(ctx); },
          .check = [](const options& o) -> std::string {
+             if (std::string both = one_of(o, "--new-password-file", "--new-password-stdin"); !both.empty())
+                 return both;
              // --yes answers questions; it never makes up a password.
-             if (o.yes && !o.value("--new-password-file"))
-                 return "--yes needs --new-password-file FILE";
+             if (o.yes && !o.value("--new-password-file") && !o.has("--new-password-stdin"))
+                 return "--yes needs --new-password-file FILE or --new-password-stdin";
+             return {};
+         }},
+        {.name = "config-diff",
+         .title = "Compare Configuration",
+         .operand = "FILE",
+         .operand_kind = input_kind::configuration,
+         .operand_or = "--unit",
+         .flags = {{"--unit", "ADDRESS"}},
+         .summary = "compare the configuration of the units with FILE (or with the unit at --unit ADDRESS)",
+         .notes = "                         each unit is compliant or the keys that differ are listed; reads only\n",
+         .run = compare_configurations,
+         .asks = false,
+         .check = [](const options& o) -> std::string {
+             bool empty = false;
+             if (const auto a = o.value("--unit"); a && !parse_address_box(*a, empty))
+                 return "--unit needs a unit's IP address, not '" + *a + "'";
              return {};
          }},
         {.name = "trust-cert",
@@ -396,13 +472,19 @@ namespace {
 // can key on (status) and a person can read (reason).
 struct result_row {
     std::string address, label, serial;
-    std::string status;  // ok, failed, cancelled, skipped, duplicate
+    std::string product_class;
+    std::string status;  // ok, unchanged, failed, cancelled, skipped, duplicate
     std::string reason;  // why, or what a success adds; empty for a plain ok
     std::string url;     // open
     std::string file;    // the file written for the unit
     std::string version_before, version_after;
     bool retry = false;  // another run may do it: it goes to the retry list
     bool undone = false; // something asked for was left undone
+    bool changed = false;      // the command changed the unit
+    bool would_change = false; // a dry run: it would
+    std::string plan;          // a dry run: what it would do
+    bool compared = false;     // its configuration was compared: `differences` holds the keys that differ
+    std::vector<config_difference> differences;
 };
 
 result_row row_of(const batch_outcome& o)
@@ -418,7 +500,54 @@ result_row row_of(const batch_outcome& o)
     r.version_after = o.version_after;
     r.undone = o.result != job_succeeded;
     r.retry = r.undone && o.worth_retrying;
+    if (o.unit)
+        r.product_class = product_class_name(o.unit->product_class);
+    r.changed = o.changed;
+    r.would_change = o.found.would_change;
+    r.plan = o.found.plan;
+    r.compared = o.found.compared;
+    r.differences = o.found.differences;
     return r;
+}
+
+// A unit that refused the password or the security answers: trying again
+// would only ask it again.
+bool refused(const CHubDevice& unit)
+{
+    const unit_failure f = unit.login.failure.load();
+    return f == unit_failure::login_refused || f == unit_failure::security_refused ||
+           f == unit_failure::password_cancelled;
+}
+
+// Units that failed for a passing reason, worth another try in this run.
+std::set<CHubDevice*> passing_failures(const batch_context& ctx)
+{
+    std::set<CHubDevice*> out;
+    for (const batch_outcome& o : ctx.outcomes())
+        if (o.unit && o.result == job_failed && o.worth_retrying && !o.cancelled && !refused(*o.unit))
+            out.insert(o.unit);
+    return out;
+}
+
+// Leaves selected only what is selected of `units` (their TAPs included).
+void keep_selected(unit_group& group, const std::set<CHubDevice*>& units)
+{
+    for (const auto& u : group.units())
+        if (!units.count(u.get())) {
+            u->selected = 0;
+            for (const auto& t : u->taps)
+                t->selected = 0;
+        }
+}
+
+bool comparing(const batch_command& cmd) { return std::string_view(cmd.name) == "config-diff"; }
+
+// config-diff's words for a unit's outcome: compliant, drift or failed.
+std::string compare_status(const result_row& r)
+{
+    if (r.status != "ok")
+        return r.status;
+    return r.differences.empty() ? "compliant" : "drift";
 }
 
 // The commands without a batch: each unit of the class (or every unit), at once.
@@ -520,19 +649,59 @@ void add_units_left_out(batch_context& ctx, std::vector<result_row>& rows)
     }
 }
 
-void print_json(const batch_command& cmd, const std::vector<result_row>& rows, bool cancelled)
+void text_or_null(json_writer& w, const char* key, const std::string& text)
+{
+    w.key(key);
+    if (text.empty())
+        w.null();
+    else
+        w.value(text);
+}
+
+void write_differences(json_writer& w, const std::vector<config_difference>& differences)
+{
+    w.key("differences");
+    w.begin_array();
+    for (const config_difference& d : differences) {
+        w.begin_object();
+        text_or_null(w, "category", d.category);
+        w.key("path"), w.value(d.path);
+        text_or_null(w, "unit", d.unit);
+        text_or_null(w, "file", d.file);
+        w.end_object();
+    }
+    w.end_array();
+}
+
+void print_json(const batch_command& cmd, const std::vector<result_row>& rows, bool cancelled, bool dry_run)
 {
     json_writer w;
     w.begin_object();
+    w.key("schema"), w.value(batch_schema);
     w.key("command"), w.value(cmd.name);
+    w.key("dry_run"), w.value(dry_run);
     w.key("cancelled"), w.value(cancelled);
+    w.key("changed"), w.value(std::any_of(rows.begin(), rows.end(), [](const result_row& r) { return r.changed; }));
+    if (comparing(cmd))
+        w.key("compliant"), w.value(std::all_of(rows.begin(), rows.end(), [](const result_row& r) {
+            return compare_status(r) == "compliant";
+        }));
     w.key("units");
     w.begin_array();
     for (const result_row& r : rows) {
         w.begin_object();
         w.key("address"), w.value(r.address);
         w.key("label"), w.value(r.label);
-        w.key("serial"), w.value(r.serial);
+        text_or_null(w, "serial", r.serial);
+        text_or_null(w, "product_class", r.product_class);
+        w.key("status"), w.value(comparing(cmd) ? compare_status(r) : r.status);
+        w.key("changed"), w.value(r.changed);
+        if (dry_run) {
+            w.key("would_change"), w.value(r.would_change);
+            text_or_null(w, "plan", r.plan);
+        }
+        if (r.compared)
+            write_differences(w, r.differences);
         w.key("result"), w.value(r.status);
         w.key("error");
         if (r.status == "ok")
@@ -546,12 +715,9 @@ void print_json(const batch_command& cmd, const std::vector<result_row>& rows, b
             w.value(r.reason);
         if (!r.url.empty())
             w.key("url"), w.value(r.url);
-        if (!r.file.empty())
-            w.key("file"), w.value(r.file);
-        if (!r.version_before.empty())
-            w.key("version_before"), w.value(r.version_before);
-        if (!r.version_after.empty())
-            w.key("version_after"), w.value(r.version_after);
+        text_or_null(w, "file", r.file);
+        text_or_null(w, "version_before", r.version_before);
+        text_or_null(w, "version_after", r.version_after);
         w.end_object();
     }
     w.end_array();
@@ -565,10 +731,13 @@ void print_json(const batch_command& cmd, const std::vector<result_row>& rows, b
     std::printf("%s\n", w.text().c_str());
 }
 
+// A value as config-diff prints it: its JSON text, or "(none)".
+std::string value_text(const std::string& json) { return json.empty() ? "(none)" : json; }
+
 void print_text(const batch_command& cmd, const std::vector<result_row>& rows)
 {
     for (const result_row& r : rows) {
-        std::string line = r.status + ": " + r.address;
+        std::string line = (comparing(cmd) ? compare_status(r) : r.status) + ": " + r.address;
         if (!r.label.empty() && r.label != r.address)
             line += " (" + r.label + ")";
         if (!r.reason.empty())
@@ -578,6 +747,10 @@ void print_text(const batch_command& cmd, const std::vector<result_row>& rows)
         if (!r.file.empty())
             line += (r.reason.empty() ? ": saved to " : ", saved to ") + r.file;
         std::printf("%s%s\n", line.c_str(), versions_text(r).c_str());
+        if (comparing(cmd))
+            for (const config_difference& d : r.differences)
+                std::printf("    %s: unit %s, file %s\n", d.path.c_str(), value_text(d.unit).c_str(),
+                            value_text(d.file).c_str());
     }
     const std::string retry = retry_list_text(rows);
     if (!retry.empty() && !cmd.each)
@@ -619,6 +792,10 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
         if (chosen < 0)
             return 2;
         ctx.parallel = opts.parallel;
+        ctx.dry_run = opts.dry_run;
+        ctx.target_version = target_version_text(opts.value("--target-version").value_or(""));
+        ctx.only_if_different = opts.has("--only-if-different");
+        ctx.password_check_first = true; // a second run leaves units on the new password alone
         if (selected)
             cmd.run(ctx, opts);
         if (selected) {
@@ -632,6 +809,22 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                 add_units_left_out(ctx, rows);
         }
         nothing_sent = ctx.outcomes().empty();
+        // --retries: the units that failed for a passing reason run the
+        // command again, alone, with the answers given the first time.
+        ui.repeat_answers();
+        for (std::size_t round = 0; selected && round < opts.retries && !interrupted; ++round) {
+            const std::set<CHubDevice*> again = passing_failures(ctx);
+            if (again.empty())
+                break;
+            std::fprintf(stderr, "talvorctl: %s: trying %zu unit%s again (retry %zu of %zu)\n", cmd.name,
+                         again.size(), again.size() == 1 ? "" : "s", round + 1, opts.retries);
+            keep_selected(group, again);
+            cmd.run(ctx, opts);
+            for (const batch_outcome& o : ctx.outcomes())
+                for (result_row& r : rows)
+                    if (o.unit && r.address == o.unit->address_string())
+                        r = row_of(o);
+        }
     }
     // Units of another class than --class names were not asked for.
     if (cls)
@@ -662,7 +855,7 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
     const bool any_undone = std::any_of(rows.begin(), rows.end(), [](const result_row& r) { return r.undone; });
 
     if (opts.json)
-        print_json(cmd, rows, interrupted.load());
+        print_json(cmd, rows, interrupted.load(), opts.dry_run);
     else
         print_text(cmd, rows);
     std::fflush(stdout);
@@ -696,7 +889,10 @@ int run_batch(const options& opts, batch_context& ctx, terminal_dialogs& ui, con
                      cmd.name);
         return 2;
     }
-    return any_undone || nothing_sent || rows.empty() || files_failed || ui.errors_shown() ? 1 : 0;
+    const bool drift = comparing(cmd) && std::any_of(rows.begin(), rows.end(), [](const result_row& r) {
+                           return compare_status(r) == "drift";
+                       });
+    return any_undone || drift || nothing_sent || rows.empty() || files_failed || ui.errors_shown() ? 1 : 0;
 }
 
 } // namespace talvor::cli

@@ -63,6 +63,10 @@ struct batch_command {
     const command_flag* find_flag(std::string_view flag) const;
 };
 
+// The version of the batch commands' JSON document (doc/json.md): keys are
+// only ever added under one version.
+inline constexpr int batch_schema = 1;
+
 const std::vector<batch_command>& batch_commands();
 const batch_command* find_batch_command(std::string_view name);
 

@@ -1,6 +1,7 @@
 // talvorctl: refreshes hub units by address, address list or discovery,
 // through the same core as the window, and prints what it found, or runs
 // one batch command over them.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -10,10 +11,13 @@
 #include "cli/options.h"
 #include "cli/process.h"
 #include "cli/run_report.h"
+#include "cli/secrets.h"
 #include "cli/targets.h"
 #include "cli/terminal.h"
 #include "cli/terminal_dialogs.h"
 #include "cli/user_settings.h"
+#include "inventory/address_entry.h"
+#include "inventory/password_text.h"
 #include "inventory/window_bridge_headless.h"
 #include "operations/unit_manager.h"
 #include "transport/open_files.h"
@@ -76,11 +80,32 @@ int main(int argc, char** argv)
                                "them with the button that goes on");
     }
     terminal_dialogs dialogs(opts);
+    credentials own_passwords;
+    if (opts.credentials_file) {
+        if (const std::string problem = own_passwords.load(*opts.credentials_file); !problem.empty())
+            return usage_error(problem);
+        dialogs.set_credentials(&own_passwords);
+    }
+    const bool new_password_stdin = opts.batch && opts.has("--new-password-stdin");
+    if (opts.password_stdin || new_password_stdin) {
+        std::vector<std::string> lines;
+        const std::string problem = read_stdin_lines((opts.password_stdin ? 1 : 0) + (new_password_stdin ? 1 : 0), lines);
+        if (problem.empty() && opts.password_stdin)
+            dialogs.set_password(std::move(lines.front()));
+        if (problem.empty() && new_password_stdin)
+            dialogs.set_new_password(std::move(lines.back()));
+        for (std::string& line : lines)
+            wipe(line);
+        if (!problem.empty())
+            return usage_error(problem);
+    }
+    const bool unattended = opts.password_file || opts.password_stdin || !stdin_is_terminal();
     if (opts.password_file) {
         if (!dialogs.load_password_file(*opts.password_file))
             return usage_error("cannot read the password file '" + *opts.password_file + "'");
-    } else if (!stdin_is_terminal()) {
-        return usage_error("no terminal to ask for the password on: give --password-file FILE");
+    } else if (!opts.password_stdin && !opts.credentials_file && !stdin_is_terminal()) {
+        return usage_error("no terminal to ask for the password on: give --password-file FILE, --password-stdin "
+                           "or --credentials FILE");
     }
 
     const auto store = open_user_settings();
@@ -97,8 +122,11 @@ int main(int argc, char** argv)
     dialogs.set_progress_line(&line);
     run_report report;
     unit_manager manager(bridge, dialogs, settings, &report);
-    if (opts.password_file)
+    // A password nobody types is offered once: a refusal ends the unit.
+    if (unattended)
         manager.env().max_password_rounds = 1;
+    manager.env().password_per_unit = opts.credentials_file.has_value();
+    manager.env().step_limit = std::chrono::seconds(opts.timeout_seconds);
 
     std::atomic<bool> interrupted{false};
     // The shut-down then runs as ordinary code on the UI thread.
@@ -108,14 +136,34 @@ int main(int argc, char** argv)
         bridge.post_task([] {});
     });
 
+    std::vector<ip_address> addresses = targets.addresses;
+    // config-diff --unit: the unit compared with is read like the others.
+    if (const auto reference = opts.batch ? opts.value("--unit") : std::nullopt) {
+        bool empty = false;
+        const auto a = parse_address_box(*reference, empty);
+        if (a && std::find(addresses.begin(), addresses.end(), *a) == addresses.end())
+            addresses.push_back(*a);
+    }
     if (discovering)
         manager.discover();
     else
-        manager.add_addresses(targets.addresses);
+        manager.add_addresses(addresses);
 
-    line.draw(progress_text(report, manager.busy().size()));
-    while (!bridge.run_until([&] { return interrupted || manager.idle(); }, std::chrono::milliseconds(200)))
+    const auto wait_for_refresh = [&] {
         line.draw(progress_text(report, manager.busy().size()));
+        while (!bridge.run_until([&] { return interrupted || manager.idle(); }, std::chrono::milliseconds(200)))
+            line.draw(progress_text(report, manager.busy().size()));
+    };
+    wait_for_refresh();
+    // --retries: units that did not answer, or whose reads failed, are
+    // refreshed again before the command runs.
+    for (std::size_t round = 0; round < opts.retries && !interrupted; ++round) {
+        const std::vector<ip_address> again = report.take_passing_failures();
+        if (again.empty())
+            break;
+        manager.add_addresses(again);
+        wait_for_refresh();
+    }
     if (interrupted) {
         manager.shut_down(); // cancels every unit still at work
         report.add_unfinished(manager.group());

@@ -44,6 +44,22 @@ const std::vector<global_option>& global_options()
              o.password_file = v;
              return std::string();
          }},
+        {"--password-stdin", nullptr, nullptr,
+         "read the administrator password from the first line of standard input\n"
+         "(for set-password --new-password-stdin, the new one from the next line)",
+         nullptr,
+         [](options& o, const std::string&) {
+             o.password_stdin = true;
+             return std::string();
+         }},
+        {"--credentials", "FILE", "a file name",
+         "passwords of single units: lines 'ADDRESS PASSWORD', '#' comments;\n"
+         "the file must be readable by its owner alone (mode 0600)",
+         nullptr,
+         [](options& o, const std::string& v) {
+             o.credentials_file = v;
+             return std::string();
+         }},
         {"--tls-checks", "LEVEL", "none, standard or strict", "none, standard or strict (default: the saved setting)",
          nullptr,
          [](options& o, const std::string& v) -> std::string {
@@ -82,6 +98,32 @@ const std::vector<global_option>& global_options()
          [](options& o, const std::string& v) {
              o.class_name = v;
              return std::string();
+         }},
+        {"--dry-run", nullptr, nullptr,
+         "log in and read only: print what each unit would get, change nothing", batching,
+         [](options& o, const std::string&) {
+             o.dry_run = true;
+             return std::string();
+         }},
+        {"--timeout", "SECONDS", "a number of seconds",
+         "wait at most SECONDS for a unit's connection and for each exchange", nullptr,
+         [](options& o, const std::string& v) -> std::string {
+             const auto n = whole_number(v, 1, 3600);
+             if (!n)
+                 return "--timeout needs a number of seconds from 1 to 3600, not '" + v + "'";
+             o.timeout_seconds = *n;
+             return {};
+         }},
+        {"--retries", "N", "a number of retries",
+         "try units that failed for a passing reason (no answer, a dropped\n"
+         "connection) up to N more times within the run",
+         nullptr,
+         [](options& o, const std::string& v) -> std::string {
+             const auto n = whole_number(v, 0, 10);
+             if (!n)
+                 return "--retries needs a number from 0 to 10, not '" + v + "'";
+             o.retries = *n;
+             return {};
          }},
         {"--parallel", "N", "a number of units", "at most N units at work at once, the others wait in order", batching,
          [](options& o, const std::string& v) -> std::string {
@@ -501,6 +543,10 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
     }
     if (o.json && o.csv) {
         error = "--json and --csv do not go together";
+        return std::nullopt;
+    }
+    if (o.password_file && o.password_stdin) {
+        error = "--password-file and --password-stdin do not go together";
         return std::nullopt;
     }
     return o;

@@ -38,6 +38,11 @@ struct options {
     std::vector<std::pair<std::string, std::string>> values;
     bool yes = false;                    // --yes
     std::optional<std::string> password_file;
+    bool password_stdin = false;         // --password-stdin: the first line of standard input
+    std::optional<std::string> credentials_file; // --credentials FILE: passwords of single units
+    bool dry_run = false;                // --dry-run: log in and read, change nothing
+    std::size_t timeout_seconds = 0;     // --timeout SECONDS; 0: the transport's own limits
+    std::size_t retries = 0;             // --retries N: transient failures tried again
     std::optional<int> tls_checks; // 0 none, 1 standard, 2 strict; unset: the saved setting
     bool accept_insecure = false;
     bool json = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "inventory/address_entry.h"
 #include "inventory/connection_worker.h"
 #include "inventory/failure_reason.h"
 #include "inventory/details_rows.h"
@@ -62,6 +63,21 @@ void run_report::add_unfinished(const unit_group& group)
         g.cancelled = true;
         removed_.push_back(std::move(g));
     }
+}
+
+std::vector<ip_address> run_report::take_passing_failures()
+{
+    std::vector<ip_address> out;
+    std::erase_if(removed_, [&](const gone& g) {
+        const bool passing = !g.cancelled && (g.reason == unit_failure::unreachable || g.reason == unit_failure::no_answer ||
+                                              g.reason == unit_failure::read_failed || g.reason == unit_failure::no_client);
+        bool empty = false;
+        const auto address = parse_address_box(g.address_text, empty);
+        if (passing && address)
+            out.push_back(*address);
+        return passing && address;
+    });
+    return out;
 }
 
 std::size_t run_report::failures() const
@@ -136,7 +152,7 @@ std::vector<inventory_dropped> run_report::dropped() const
                        g.cancelled                              ? "cancelled"
                        : g.reason == unit_failure::duplicate ? "duplicate"
                                                              : "failed",
-                       reason_of(g)});
+                       reason_of(g), g.serial, g.problems});
     return out;
 }
 

@@ -19,6 +19,11 @@ public:
     // as cancelled.
     void add_unfinished(const unit_group& group);
 
+    // The units that failed for a passing reason (no answer, a dropped
+    // connection, a read that failed), taken out of the report to be
+    // refreshed again.
+    std::vector<ip_address> take_passing_failures();
+
     std::size_t finished() const { return ready_.size() + removed_.size(); }
     // Units that failed (duplicates are not failures).
     std::size_t failures() const;

@@ -78,12 +78,24 @@ terminal_dialogs::~terminal_dialogs()
 {
     if (file_password_)
         wipe(*file_password_);
+    if (new_password_)
+        wipe(*new_password_);
 }
 
 task_dialog_answer terminal_dialogs::task_dialog(const task_dialog_request& request)
 {
     if (request.main_instruction == security_prompt_request("", 0).main_instruction)
         return security_answer(request);
+    if (repeating_)
+        if (const auto given = answers_.find(request.main_instruction); given != answers_.end())
+            return given->second;
+    const task_dialog_answer a = answer(request);
+    answers_[request.main_instruction] = a;
+    return a;
+}
+
+task_dialog_answer terminal_dialogs::answer(const task_dialog_request& request)
+{
     question_scope q(line_);
     std::fputs(dialog_text(request).c_str(), stderr);
     if (opts_.batch && opts_.batch->preset)
@@ -146,10 +158,15 @@ task_dialog_answer terminal_dialogs::security_answer(const task_dialog_request& 
 
 std::optional<std::string> terminal_dialogs::ask_password(const password_request& request)
 {
+    if (credentials_)
+        if (const std::string* own = credentials_->find(request.address))
+            return *own;
     // The core offers a file password to each unit at most once (its
     // password rounds), so a refused password fails that unit only.
     if (file_password_)
         return file_password_text(*file_password_);
+    if (!stdin_is_terminal())
+        return std::nullopt; // named by no credential, and nobody to ask
     question_scope q(line_);
     // The unit is named on the prompt itself: prompts of several units may
     // follow one another.
@@ -160,6 +177,16 @@ std::optional<std::string> terminal_dialogs::ask_password(const password_request
 
 std::optional<new_password_entry> terminal_dialogs::ask_new_password(const new_password_request& request)
 {
+    if (new_password_) {
+        // Read once: a password the core refuses is not asked again.
+        if (!request.error.empty()) {
+            usage_error("the new password on standard input: " + request.error);
+            return std::nullopt;
+        }
+        std::string text = file_password_text(*new_password_);
+        std::string again = text;
+        return new_password_entry(text, again);
+    }
     if (const auto path = opts_.value("--new-password-file")) {
         // A file is read once: a password the core refuses is not asked again.
         if (!request.error.empty()) {
@@ -314,6 +341,14 @@ int terminal_dialogs::show_progress(const progress_request& request)
 }
 
 std::optional<std::vector<std::uint32_t>> terminal_dialogs::choose_categories(const category_request& request)
+{
+    if (repeating_ && categories_)
+        return categories_;
+    categories_ = pick_categories(request);
+    return categories_;
+}
+
+std::optional<std::vector<std::uint32_t>> terminal_dialogs::pick_categories(const category_request& request)
 {
     // Only categories every unit offers can be chosen, from a list sorted by
     // name; the answer walks it from the last row to the first.

@@ -2,11 +2,13 @@
 // The dialogs of the core, answered on a terminal or from the options.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "cli/options.h"
+#include "cli/secrets.h"
 #include "cli/terminal.h"
 #include "inventory/dialogs.h"
 #include "inventory/window_bridge_headless.h"
@@ -22,6 +24,16 @@ public:
     // when it cannot be read.
     bool load_password_file(const std::string& path);
     bool has_file_password() const { return file_password_.has_value(); }
+    // The password read from standard input, taken as a file's would be.
+    void set_password(std::string&& text) { file_password_.emplace(std::move(text)); }
+    // --new-password-stdin's line.
+    void set_new_password(std::string&& text) { new_password_.emplace(std::move(text)); }
+    // --credentials: the units it names take their own password, the others
+    // the shared one (or none, without one and without a terminal).
+    void set_credentials(const credentials* c) { credentials_ = c; }
+    // From now on a question asked before gets the answer given then,
+    // without asking: --retries runs the command again on a few units.
+    void repeat_answers() { repeating_ = true; }
     // The progress line the questions clear and draw again; may be null.
     void set_progress_line(progress_line* line) { line_ = line; }
 
@@ -49,6 +61,8 @@ public:
 
 private:
     task_dialog_answer security_answer(const task_dialog_request& request);
+    task_dialog_answer answer(const task_dialog_request& request);
+    std::optional<std::vector<std::uint32_t>> pick_categories(const category_request& request);
     // `instead`: the switch that answers it without a terminal.
     std::optional<std::filesystem::path> ask_path(const std::string& title, const std::string& extension,
                                                   const char* instead);
@@ -56,6 +70,11 @@ private:
 
     const options& opts_;
     std::optional<std::string> file_password_;
+    std::optional<std::string> new_password_;
+    const credentials* credentials_ = nullptr;
+    bool repeating_ = false;
+    std::map<std::string, task_dialog_answer> answers_; // by main instruction
+    std::optional<std::vector<std::uint32_t>> categories_;
     progress_line* line_ = nullptr;
     headless_bridge* bridge_ = nullptr;
     const std::atomic<bool>* stop_ = nullptr;

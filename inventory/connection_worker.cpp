@@ -86,4 +86,12 @@ int unit_protocol(CHubDevice& unit)
     return unit.hub ? unit.hub->protocol_kind() : 0;
 }
 
+std::uint32_t unit_security_problems(CHubDevice& unit)
+{
+    std::lock_guard<std::mutex> g(unit.login.hub_lock);
+    if (!unit.hub)
+        return 0;
+    return unit.hub->found_problems | (unit.hub->protocol_kind() == protocol_http ? problem_unencrypted : 0);
+}
+
 } // namespace talvor

@@ -1,6 +1,7 @@
 #pragma once
 // What a unit's jobs need from the window side to connect: the bridge to the
 // UI thread, the running settings and the hub factory.
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -23,6 +24,14 @@ struct connection_env {
     // that cannot ask a person (the same password every time) sets 1, so a
     // unit refused with that password ends instead of asking for ever.
     int max_password_rounds = 0;
+    // Each connection, send and receive of a unit waits at most this long;
+    // zero keeps the transport's own limits.
+    std::chrono::milliseconds step_limit{0};
+    // Each unit asks for its own password and no answer is shared with
+    // other units (a front end that answers per unit, from a credentials
+    // file). A prompt that gives no password after a refusal then ends the
+    // unit as refused.
+    bool password_per_unit = false;
 };
 
 // Stores a new client as the unit's session. A client made after the unit
@@ -42,5 +51,9 @@ void lift_cancel(CHubDevice& unit);
 void discard_hub(CHubDevice& unit);
 // The protocol of the unit's session (protocol_http, protocol_wss), 0 without one.
 int unit_protocol(CHubDevice& unit);
+// The security problems the unit's session is known to have: plain HTTP is
+// unencrypted, and a WebSocket unit's certificate shows those the TLS checks
+// found (problems the check level accepts are not looked for). 0 without a session.
+std::uint32_t unit_security_problems(CHubDevice& unit);
 
 } // namespace talvor

@@ -68,6 +68,10 @@ struct password_request {
     std::string label;        // the unit's label alone
     std::string unit;         // the unit named with its address: "TLV-21001 [127.92.0.1]"
     std::string refusal;      // "The unit refused this password." after a refusal; else empty
+    // For front ends that answer per unit: its address text, and its serial
+    // once the unit has been read (empty before its first login).
+    std::string address;
+    std::string serial;
 };
 
 // The new administrator password of a batch, typed twice.

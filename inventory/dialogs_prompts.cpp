@@ -50,6 +50,7 @@ password_request password_prompt_request(const std::string& label, const std::st
     r.show_text = "Show password";
     r.label = label;
     r.unit = prompt_unit_text(label, address);
+    r.address = address;
     if (refused)
         r.refusal = "The unit refused this password.";
     return r;

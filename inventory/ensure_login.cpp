@@ -60,7 +60,7 @@ bool security_accepted(CHubDevice& unit, zt_hub& hub, const connection_env& env)
     } else if (remembered >= 1 && (found & ~covered) == 0) {
         yes = true;
     } else {
-        login_prompt subject{unit.label, unit.address_string(), false};
+        login_prompt subject{unit.label, unit.address_string(), false, unit.serial};
         const std::intptr_t reply = ask_in_turn(
             unit, env,
             {WM_ASK_SECURITY, reinterpret_cast<std::uintptr_t>(&subject), static_cast<std::intptr_t>(found)});
@@ -124,7 +124,7 @@ int shared_password(CHubDevice& unit, const connection_env& env, bool refused, s
     p.asking = true;
     ++p.waiters;
     g.unlock();
-    login_prompt subject{unit.label, unit.address_string(), refused};
+    login_prompt subject{unit.label, unit.address_string(), refused, unit.serial};
     wipe(out);
     const std::intptr_t reply = ask_in_turn(
         unit, env,
@@ -149,6 +149,18 @@ int shared_password(CHubDevice& unit, const connection_env& env, bool refused, s
     p.answered_changed.notify_all();
     wipe_when_unwanted(p);
     return result;
+}
+
+// The unit's own prompt, when every unit answers for itself: nothing is
+// kept for the others. Returns the answer's result.
+int own_password(CHubDevice& unit, const connection_env& env, bool refused, byte_vector& out)
+{
+    login_prompt subject{unit.label, unit.address_string(), refused, unit.serial};
+    wipe(out);
+    const std::intptr_t reply = ask_in_turn(
+        unit, env,
+        {WM_ASK_PASSWORD, reinterpret_cast<std::uintptr_t>(&subject), reinterpret_cast<std::intptr_t>(&out)});
+    return reply >= 1 ? 1 : 0;
 }
 
 // Ends the unit's share in the kept password on every return of ensure_login.
@@ -200,6 +212,8 @@ int ensure_login(CHubDevice& unit, const connection_env& env)
         probe_result made;
         try {
             auto session = conn_sess::create(unit.address, std::string(user_agent_text));
+            if (env.step_limit.count() > 0)
+                session->set_step_limit(env.step_limit);
             begin_probe(unit, session);
             made = env.factory(std::move(session), env.settings->tls_checks.load());
         } catch (const std::exception&) {
@@ -262,9 +276,13 @@ int ensure_login(CHubDevice& unit, const connection_env& env)
         if (env.max_password_rounds > 0 && unit.login.password_rounds.load() >= env.max_password_rounds)
             return failed(unit, unit_failure::login_refused);
         unit.login.password_rounds.fetch_add(1);
-        const int result = shared_password(unit, env, refused, used, password.bytes);
+        const int result = env.password_per_unit ? own_password(unit, env, refused, password.bytes)
+                                                 : shared_password(unit, env, refused, used, password.bytes);
+        // Answering for itself, a front end with no other password for a
+        // unit that refused one says so by giving none.
         if (result < 1)
-            return failed(unit, unit_failure::password_cancelled);
+            return failed(unit, env.password_per_unit && refused ? unit_failure::login_refused
+                                                                 : unit_failure::password_cancelled);
         if (hub.derive_key(password.view()) != 0)
             return failed(unit, unit_failure::login_refused);
         wipe(password.bytes);

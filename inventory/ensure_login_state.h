@@ -52,6 +52,7 @@ struct login_prompt {
     std::string label;
     std::string address;
     bool refused = false;
+    std::string serial; // empty until the unit has been read
 };
 
 // Per group: the shared password prompt and the remembered security answer.

@@ -17,6 +17,7 @@
 #include "inventory/connection_worker.h"
 #include "inventory/dialogs.h"
 #include "inventory/hub_device.h"
+#include "operations/config_compare.h"
 #include "operations/dispatch_job.h"
 #include "operations/firmware_cache.h"
 #include "operations/unit_manager.h"
@@ -39,10 +40,37 @@ inline constexpr int job_kind_password = 13;
 // Not a command of the window: the check after a firmware update that the
 // units answer again with the new version.
 inline constexpr int job_kind_verify = 12;
+// Nor this: reading a unit's configuration to compare it (config-diff).
+inline constexpr int job_kind_config_compare = 14;
+
+// Whether a job of `kind` changes its unit when it succeeds (a download,
+// a comparison or the check after an update does not).
+bool job_changes_unit(int kind);
 
 // batch_outcome::result of a selected unit the command passed over: it
 // does not offer what the command needs, or the user's answers left it out.
 inline constexpr int job_skipped = 3;
+
+// What a job found beside its result: written on the unit's worker before
+// it finishes, taken into its outcome when it reports.
+struct job_findings {
+    // Nothing was to be done: the unit already was as asked and was left
+    // as it was (a firmware version, a configuration, a password).
+    bool unchanged = false;
+    // Dry runs: whether the command would change the unit, and what it
+    // would do ("would flash: runs v0.64.2, target v0.65.0").
+    bool would_change = false;
+    std::string plan;
+    // The unit's configuration was compared with the file (or another
+    // unit's): `differences` holds every key that differs.
+    bool compared = false;
+    std::vector<config_difference> differences;
+};
+
+// A dry run's look at one unit, on its worker once it has logged in: reads
+// what the command would change and fills `findings` (plan, would_change,
+// unchanged). The reason the real command would fail, or empty.
+using dry_planner = std::function<std::string(CHubDevice& unit, zt_hub& hub, job_findings& findings)>;
 
 // One unit's part in the batch last started.
 struct batch_outcome {
@@ -70,10 +98,15 @@ struct batch_outcome {
     // The progress window the unit last took part in: 0 for the batch's
     // own, one more for each follow-up run.
     int round = 0;
+    // What its job found (a dry run's plan, a comparison, nothing to do).
+    job_findings found;
+    // Its job succeeded and changed the unit: not a dry run, not a unit
+    // found as asked, not a job that only reads.
+    bool changed = false;
 };
 
-// "ok", "failed", "cancelled", "skipped" or "duplicate": the outcome as
-// reports name it.
+// "ok", "unchanged", "failed", "cancelled", "skipped" or "duplicate": the
+// outcome as reports name it ("unchanged": done, and nothing was to be done).
 const char* outcome_status(const batch_outcome& outcome);
 
 // The file the batch last started sent, for its report.
@@ -112,6 +145,25 @@ public:
     // not and shows the time left.
     std::optional<std::chrono::steady_clock::time_point> answer_deadline;
 
+    // Set by a front end for its runs; the window never sets them.
+    // A dry run: every command checks and asks as usual, then each unit's
+    // job only logs in and reads what the command would change (`planner`);
+    // nothing that changes a unit is sent.
+    bool dry_run = false;
+    // Firmware: the version the image installs ("0.65.0"). A unit (or TAP)
+    // that reports it already is left unchanged, and the check after the
+    // update wants every updated one to report it.
+    std::string target_version;
+    // Configuration upload: each unit's configuration is compared with the
+    // file first, and only a unit that differs is sent the file.
+    bool only_if_different = false;
+    // Password change: a unit the new password logs in to already is left
+    // unchanged (tried on a session of its own first).
+    bool password_check_first = false;
+    // What the command being run would do to a unit, for dry runs; each
+    // command sets it before it dispatches (begin_command clears it).
+    dry_planner planner;
+
     // Steps 1 and 2: false (the command does nothing) while any unit job is
     // outstanding; otherwise runs the consistency check and forgets the
     // batch before. `title` names the batch in its report.
@@ -137,8 +189,19 @@ public:
     void clear_cancels();
     // Step 8 for one unit; a queued unit joins the batch's outcomes. Beyond
     // `parallel` units at work the job waits for its turn.
+    // In a dry run the job is replaced by one that logs in and runs the
+    // planner (a comparison, which only reads, runs as it is); without a
+    // planner nothing is queued.
     bool dispatch(int kind, CHubDevice& unit, std::function<void()> job, dispatch_form form,
                   const std::function<bool(const CHubDevice&)>& extra = {});
+    // The same for a job that reports findings: they land in the unit's
+    // outcome when it reports.
+    bool dispatch_finding(int kind, CHubDevice& unit, std::function<void(job_findings&)> job, dispatch_form form,
+                          const std::function<bool(const CHubDevice&)>& extra = {});
+    // A unit the command leaves as it is because it already is as asked:
+    // it joins the outcomes as done and unchanged, with `reason` ("already
+    // runs v0.65.0") and no job. After the command's dispatches.
+    void settle_unchanged(CHubDevice& unit, int kind, std::string reason);
     // A follow-up job of a unit of the batch just finished (its outcome is
     // kept and updated when the job reports); never waits for a turn.
     bool dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job,
@@ -198,6 +261,10 @@ std::string size_text(std::uint64_t bytes);
 // job_done = 1, then WM_UNIT_JOB_DONE. A failure while the unit is asked to
 // cancel counts as cancelled.
 void finish_job(CHubDevice& unit, const connection_env& env, bool ok, std::string reason = {});
+
+// A dry run's job: logs in, runs the planner and finishes with its plan as
+// the reason; sends nothing that changes the unit.
+void run_dry_job(CHubDevice& unit, const connection_env& env, const dry_planner& planner, job_findings& findings);
 
 // Why a selected unit does not offer what a capability bit stands for
 // ("HTTP units have no certificate commands"); `worth_retrying` is set when

@@ -38,6 +38,7 @@ bool batch_context::begin_command(const std::string& title)
     file_.command = title;
     file_.started = std::chrono::system_clock::now();
     verify_chosen = false;
+    planner = nullptr;
     return true;
 }
 
@@ -61,7 +62,7 @@ const char* outcome_status(const batch_outcome& o)
         return "duplicate";
     switch (o.result) {
     case job_succeeded:
-        return "ok";
+        return o.found.unchanged ? "unchanged" : "ok";
     case job_skipped:
         // Passed over only because a read failed: a failure another run mends.
         return o.worth_retrying ? "failed" : "skipped";
@@ -129,9 +130,28 @@ void batch_context::clear_cancels()
     manager.group().for_each_unit([](CHubDevice& unit) { lift_cancel(unit); });
 }
 
+bool job_changes_unit(int kind)
+{
+    return kind != job_kind_config_download && kind != job_kind_config_compare && kind != job_kind_verify &&
+           kind != 1;
+}
+
 bool batch_context::dispatch(int kind, CHubDevice& unit, std::function<void()> job, dispatch_form form,
                              const std::function<bool(const CHubDevice&)>& extra)
 {
+    return dispatch_finding(kind, unit, [job = std::move(job)](job_findings&) { job(); }, form, extra);
+}
+
+bool batch_context::dispatch_finding(int kind, CHubDevice& unit, std::function<void(job_findings&)> job,
+                                     dispatch_form form, const std::function<bool(const CHubDevice&)>& extra)
+{
+    // The one place every command's jobs pass: in a dry run no job that
+    // may change a unit gets through.
+    if (dry_run && kind != job_kind_config_compare) {
+        if (!planner)
+            return false;
+        job = [u = &unit, env = &env(), plan = planner](job_findings& f) { run_dry_job(*u, *env, plan, f); };
+    }
     // Nothing outstanding: this is the first unit of a new batch.
     if (manager.busy().empty()) {
         outcomes_.clear();
@@ -147,16 +167,37 @@ bool batch_context::dispatch(int kind, CHubDevice& unit, std::function<void()> j
     o.address = unit.address_string();
     o.serial = unit.serial;
     o.label = unit.label;
+    auto found = std::make_shared<job_findings>();
+    o.on_report = [found](batch_outcome& reported) { reported.found = std::move(*found); };
     outcomes_.push_back(std::move(o));
-    waiting_.push_back({&unit, std::move(job)});
+    waiting_.push_back({&unit, [job = std::move(job), found] { job(*found); }});
     start_waiting();
     return true;
+}
+
+void batch_context::settle_unchanged(CHubDevice& unit, int kind, std::string reason)
+{
+    batch_outcome o;
+    o.unit = &unit;
+    o.kind = kind;
+    o.result = job_succeeded;
+    o.address = unit.address_string();
+    o.serial = unit.serial;
+    o.label = unit.label;
+    o.found.unchanged = true;
+    if (dry_run)
+        o.found.plan = reason;
+    o.reason = std::move(reason);
+    o.started = o.ended = std::chrono::system_clock::now();
+    outcomes_.push_back(std::move(o));
 }
 
 bool batch_context::dispatch_follow_up(int kind, CHubDevice& unit, std::function<void()> job,
                                        std::function<void(batch_outcome&)> on_report)
 {
     batch_outcome* o = outcome_of(unit);
+    if (dry_run)
+        return false; // a dry run did nothing to follow up
     // The first follow-up after the batch's end opens a window of its own.
     const bool first = manager.busy().empty();
     if (!o || !admit_job(manager.busy(), kind, unit, dispatch_form::unguarded))
@@ -206,6 +247,10 @@ void batch_context::on_job_done(CHubDevice& unit)
         o->ended = std::chrono::system_clock::now();
         if (auto report = std::exchange(o->on_report, nullptr))
             report(*o);
+        // A follow-up (the check after an update) keeps what its batch did.
+        if (o->kind != job_kind_verify)
+            o->changed =
+                o->result == job_succeeded && !o->found.unchanged && !dry_run && job_changes_unit(o->kind);
     }
     if (at_work_ > 0)
         --at_work_;

@@ -20,29 +20,31 @@ struct cert_operation {
     std::string what; // in failure reasons
     std::string scope = {};   // the confirmation's line, before the units, for the commands without a file
     std::string warning = {}; // what the confirmation's line adds after the units
+    std::string plan = {};    // a dry run's words for it, before the file's name
 };
 
 const cert_operation certificate_upload{"Upload User Certificate", "Upload user certificate to selected device(s)",
                                         "Uploading user certificate to selected device(s)", job_kind_cert_upload,
-                                        "certificate upload"};
+                                        "certificate upload", {}, {}, "would upload the user certificate "};
 const cert_operation key_upload{"Upload User Certificate Key", "Upload user certificate key to selected device(s)",
                                 "Upload user certificate key to selected device(s)", job_kind_key_upload,
-                                "key upload"};
+                                "key upload", {}, {}, "would upload the user certificate key "};
 const cert_operation regeneration{"Regenerate Fallback Certificate",
                                   "Regenerate fallback certificates on selected device(s)",
                                   "Regenerate fallback certificates on selected device(s)", job_kind_cert_regenerate,
-                                  "fallback certificate regeneration", "Makes new fallback certificates on"};
+                                  "fallback certificate regeneration", "Makes new fallback certificates on", {},
+                                  "would regenerate the fallback certificate"};
 const cert_operation erasure{"Erase User Certificate & Key", "Erase user certificates and keys on selected device(s)",
                              "Erase user certificates and keys on selected device(s)", job_kind_cert_erase,
                              "certificate erase", "Deletes the user certificate and key of",
-                             " This cannot be undone."};
+                             " This cannot be undone.", "would erase the user certificate and key"};
 
 using hub_call = std::function<int(zt_hub&, CHubDevice&, const byte_vector&)>;
 
 // Steps 4 to 7 once the command has its file (empty for the two without).
 // `what`: the file's name, or what the command does, for the confirmation.
 int confirm_and_run(batch_context& ctx, const cert_operation& op, std::shared_ptr<const byte_vector> file,
-                    hub_call call, const std::string& what)
+                    hub_call call, const std::string& what, const std::string& file_name = {})
 {
     int units = 0;
     ctx.manager.group().for_each_selected_with(cap_certificates, [&](CHubDevice&) { ++units; });
@@ -50,6 +52,11 @@ int confirm_and_run(batch_context& ctx, const cert_operation& op, std::shared_pt
     if (!ctx.ConfirmParanoid(op.confirmation, op.title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
+    ctx.planner = [plan = op.plan + file_name](CHubDevice&, zt_hub&, job_findings& f) {
+        f.would_change = true;
+        f.plan = plan;
+        return std::string();
+    };
     const connection_env* env = &ctx.env();
     ctx.manager.group().for_each_selected_with(cap_certificates, [&](CHubDevice& unit) {
         CHubDevice* u = &unit;
@@ -89,7 +96,8 @@ int upload(batch_context& ctx, const cert_operation& op, const std::filesystem::
         return 0;
     }
     ctx.note_file(chosen, *bytes);
-    return confirm_and_run(ctx, op, std::move(bytes), std::move(call), "Sends " + path_text(chosen.filename()) + " to");
+    const std::string name = path_text(chosen.filename());
+    return confirm_and_run(ctx, op, std::move(bytes), std::move(call), "Sends " + name + " to", name);
 }
 
 int without_file(batch_context& ctx, const cert_operation& op, hub_call call)

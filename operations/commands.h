@@ -5,6 +5,8 @@
 // ended before any job was queued (nothing selected, a question answered
 // no, a file refused, ...). A null `path` means "ask for the file".
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "operations/batch.h"
@@ -23,6 +25,15 @@ int OnUploadConfiguration(batch_context& ctx, const std::filesystem::path* path)
 // configurations: available only where every one of them offers it.
 category_request category_rows(unit_group& group);
 int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path);
+// Not a command of the window: compares each selected unit's configuration
+// with a .cfg file, or with `reference` (another unit's, read before with
+// read_configuration); the outcomes carry the keys that differ (found),
+// their reason "compliant" or how many keys differ. Reads only.
+int OnCompareConfiguration(batch_context& ctx, const std::filesystem::path& file);
+int OnCompareConfiguration(batch_context& ctx, std::shared_ptr<const byte_vector> reference);
+// One unit's configuration read in a batch of its own; nothing when it
+// cannot be read (`reason` says why).
+std::optional<byte_vector> read_configuration(batch_context& ctx, CHubDevice& unit, std::string& reason);
 
 // Customization (.cst): upload = 1 uploads `path` (or asks), 0 removes it.
 int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path, int upload);

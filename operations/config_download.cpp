@@ -8,6 +8,7 @@
 #include "operations/commands.h"
 #include "operations/config_file.h"
 #include "operations/config_upload_job.h"
+#include "transport/path_text.h"
 
 namespace talvor {
 
@@ -89,6 +90,18 @@ int OnDownloadConfiguration(batch_context& ctx, const std::filesystem::path* fol
     }
 
     ctx.clear_cancels();
+    ctx.planner = [where, attempts](CHubDevice& u, zt_hub& hub, job_findings& f) -> std::string {
+        byte_vector bytes;
+        if (const int r = hub.get_config_file_raw(bytes, reply_limit); r != 200)
+            return status_reason("download failed", r);
+        const std::optional<fs::path> to =
+            attempts == 0 ? std::optional<fs::path>(where)
+                          : free_config_file_name(where, config_file_stem(u.serial, u.mac));
+        if (!to)
+            return "all ten file names are taken";
+        f.plan = "would save " + size_text(bytes.size()) + " to " + path_text(*to);
+        return {};
+    };
     group.for_each_selected_with(cap_config, [&](CHubDevice& u) {
         ctx.dispatch(
             job_kind_config_download, u, [&ctx, &u, where, attempts] { download_job(ctx, u, where, attempts); },

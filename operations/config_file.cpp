@@ -80,6 +80,25 @@ int replace_file_safely(const fs::path& path, const byte_vector& bytes, std::str
     return move_replacing(tmp, path, reason) ? 0 : -1;
 }
 
+namespace {
+
+fs::path numbered_name(const fs::path& folder, const std::string& stem, int n)
+{
+    return folder / utf8_path(stem + (n ? "(" + std::to_string(n) + ")" : "") + ".CFG");
+}
+
+} // namespace
+
+std::optional<fs::path> free_config_file_name(const fs::path& folder, const std::string& stem)
+{
+    for (int n = 0; n < 10; ++n) {
+        std::error_code ec;
+        if (const fs::path name = numbered_name(folder, stem, n); !fs::exists(name, ec) && !ec)
+            return name;
+    }
+    return std::nullopt;
+}
+
 std::optional<fs::path> write_new_config_file(const fs::path& folder, const std::string& stem,
                                               const byte_vector& bytes, std::string& reason)
 {
@@ -87,7 +106,7 @@ std::optional<fs::path> write_new_config_file(const fs::path& folder, const std:
     if (!written_temp(tmp, bytes, reason))
         return std::nullopt;
     for (int n = 0; n < 10; ++n) {
-        const fs::path name = folder / utf8_path(stem + (n ? "(" + std::to_string(n) + ")" : "") + ".CFG");
+        const fs::path name = numbered_name(folder, stem, n);
         const int placed = move_if_free(tmp, name, reason);
         if (placed > 0)
             return name;

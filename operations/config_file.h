@@ -44,5 +44,9 @@ int replace_file_safely(const std::filesystem::path& path, const byte_vector& by
 std::optional<std::filesystem::path> write_new_config_file(const std::filesystem::path& folder,
                                                            const std::string& stem, const byte_vector& bytes,
                                                            std::string& reason);
+// The name write_new_config_file would take now: the first of those ten
+// that does not exist; nothing when all of them do.
+std::optional<std::filesystem::path> free_config_file_name(const std::filesystem::path& folder,
+                                                           const std::string& stem);
 
 } // namespace talvor

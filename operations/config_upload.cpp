@@ -133,6 +133,31 @@ bool ask_yes(batch_context& ctx, const std::string& instruction, const std::stri
     return ctx.ui.task_dialog(r).button == IDYES;
 }
 
+// A dry run's plan for one unit: its configuration compared with the file,
+// and the categories it would be sent with.
+std::string upload_plan(CHubDevice& u, zt_hub& hub, const byte_vector& file, const std::vector<std::uint32_t>& chosen,
+                        bool only_if_different, job_findings& f)
+{
+    if (std::string why = compare_unit_config(hub, file, f); !why.empty())
+        return why;
+    if (only_if_different && f.compared && f.differences.empty()) {
+        f.unchanged = true;
+        f.plan = "no key differs from the file";
+        return {};
+    }
+    std::string names;
+    for (const auto& [cat, bits] : u.config_categories)
+        for (std::uint32_t id : chosen)
+            if (cat == static_cast<int>(id))
+                names += (names.empty() ? "" : ", ") + u.group->category_name(cat);
+    const bool same = f.compared && f.differences.empty();
+    f.would_change = true;
+    f.plan = std::string(same ? "would upload " : "would change ") +
+             (names.empty() ? "uncategorised settings only" : "categories " + names) + ": " +
+             (f.compared ? differences_text(f.differences.size()) : "its configuration could not be compared");
+    return {};
+}
+
 } // namespace
 
 category_request category_rows(unit_group& group)
@@ -233,14 +258,21 @@ int OnUploadConfiguration(batch_context& ctx, const fs::path* path)
 
     ctx.clear_cancels();
     const std::shared_ptr<const byte_vector> shared = bytes;
+    const bool compare = ctx.only_if_different;
+    ctx.planner = [shared, ids = *chosen, compare](CHubDevice& u, zt_hub& hub, job_findings& f) {
+        return upload_plan(u, hub, *shared, ids, compare, f);
+    };
     for_each_candidate(group, [&](CHubDevice& u) {
         unsigned mask = 0;
         for (const auto& [cat, bits] : u.config_categories)
             for (std::uint32_t id : *chosen)
                 if (cat == static_cast<int>(id))
                     mask |= static_cast<unsigned>(bits);
-        ctx.dispatch(
-            job_kind_config_upload, u, [&ctx, &u, shared, mask] { upload_config_job(ctx, u, shared, mask); },
+        ctx.dispatch_finding(
+            job_kind_config_upload, u,
+            [&ctx, &u, shared, mask, compare](job_findings& f) {
+                upload_config_job(ctx, u, shared, mask, compare ? &f : nullptr);
+            },
             dispatch_form::unguarded);
     });
     return ctx.ShowOperationProgress("Uploading configuration to selected device(s)", upload_title);

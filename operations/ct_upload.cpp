@@ -78,6 +78,12 @@ int OnUploadCtTypes(batch_context& ctx, const std::filesystem::path* path)
         return 0;
 
     ctx.clear_cancels();
+    ctx.planner = [plan = "would upload " + std::to_string(rows.size()) + " CT type" + (rows.size() == 1 ? "" : "s")](
+                      CHubDevice&, zt_hub&, job_findings& f) {
+        f.would_change = true;
+        f.plan = plan;
+        return std::string();
+    };
     const auto shared = std::make_shared<const byte_vector>(json.begin(), json.end());
     group.for_each_selected_with(cap_config, [&](CHubDevice& u) {
         ctx.dispatch(

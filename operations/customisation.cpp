@@ -58,6 +58,12 @@ int OnUploadCustomization(batch_context& ctx, const std::filesystem::path* path,
     if (!ctx.ConfirmParanoid("Upload customization to selected devices", title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
+    ctx.planner = [plan = upload ? "would upload " + path_text(sent.filename()) : std::string("would remove the customization")](
+                      CHubDevice&, zt_hub&, job_findings& f) {
+        f.would_change = true;
+        f.plan = plan;
+        return std::string();
+    };
     const connection_env* env = &ctx.env();
     std::shared_ptr<const byte_vector> file = std::move(bytes);
     group.for_each_selected_with(cap_customisation, [&](CHubDevice& unit) {

@@ -5,6 +5,7 @@
 
 #include "inventory/ensure_login.h"
 #include "operations/batch.h"
+#include "operations/firmware_verify.h"
 
 namespace talvor {
 
@@ -46,11 +47,11 @@ std::string update_taps(CHubDevice& unit, zt_hub& hub, const firmware_job_args& 
 {
     int n = 0;
     for (const auto& tap : unit.taps)
-        n += tap->selected ? 1 : 0;
+        n += tap_to_update(unit, *tap, a.image_class, a.target_version) ? 1 : 0;
     int k = 0;
     for (const auto& tap_ptr : unit.taps) {
         const CTapDevice& tap = *tap_ptr;
-        if (!tap.selected)
+        if (!tap_to_update(unit, tap, a.image_class, a.target_version))
             continue;
         if (a.image_class == class_rail_module_fpga && tap.product_class == class_rail_module) {
             if ((tap.tap_caps & tap_cap_waveform) == 0)
@@ -84,6 +85,12 @@ std::string update_taps(CHubDevice& unit, zt_hub& hub, const firmware_job_args& 
 }
 
 } // namespace
+
+bool tap_to_update(const CHubDevice& unit, const CTapDevice& tap, int image_class, const std::string& target_version)
+{
+    return tap.selected &&
+           (target_version.empty() || installed_version(unit, image_class, tap.index) != target_version);
+}
 
 int rail_module_prepare_value(int target) { return ((target | (target << 8)) ^ 0xFF00) & 0xFFFF; }
 

@@ -3,6 +3,7 @@
 // selected TAPs and modules one after another.
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "inventory/connection_worker.h"
 #include "inventory/hub_device.h"
@@ -15,7 +16,14 @@ struct firmware_job_args {
     int image_class = class_unknown;
     std::size_t limit = 0;    // bytes to send; 0 = the whole file
     bool unit_itself = false; // the hub's own firmware, not its TAPs'
+    // TAPs that report this version already are left as they are; empty:
+    // every selected TAP is updated.
+    std::string target_version;
 };
+
+// The selected TAPs of the unit an image of `image_class` is sent to: not
+// those that report `target_version` already.
+bool tap_to_update(const CHubDevice& unit, const CTapDevice& tap, int image_class, const std::string& target_version);
 
 // The unit's worker; ends with finish_job.
 void run_firmware_job(CHubDevice& unit, const connection_env& env, const firmware_job_args& args);

@@ -151,6 +151,42 @@ std::string tap_note(const std::vector<CHubDevice*>& units)
     return note;
 }
 
+// A dry run's plan for one unit: what would be flashed, from the versions
+// the refresh read.
+std::string firmware_plan(CHubDevice& unit, int image_class, bool units_themselves, const std::string& target,
+                          job_findings& f)
+{
+    const std::string aim = target.empty() ? std::string() : ", target v" + target;
+    f.would_change = true;
+    if (units_themselves) {
+        if (image_class != unit.product_class)
+            return "image is for another product type";
+        f.plan = "would flash: runs v" + installed_version(unit, image_class) + aim;
+        return {};
+    }
+    std::string runs;
+    int n = 0;
+    for (int index : updated_taps(unit, image_class))
+        for (const auto& t : unit.taps)
+            if (t->index == index && tap_to_update(unit, *t, image_class, target)) {
+                if (image_class != t->product_class && image_class != class_rail_module_fpga)
+                    return t->label + ": image is for another product type";
+                runs += (runs.empty() ? "" : ", ") + t->label + " runs v" + installed_version(unit, image_class, index);
+                ++n;
+            }
+    f.plan = "would flash " + std::to_string(n) + (n == 1 ? " TAP: " : " TAPs: ") + runs + aim;
+    return {};
+}
+
+// Why a unit is left as it is: it (or each TAP of it) runs the target.
+std::string already_text(bool units_themselves, std::size_t taps, const std::string& target)
+{
+    if (units_themselves)
+        return "already runs v" + target;
+    return (taps == 1 ? std::string("its TAP already runs v") : "its " + std::to_string(taps) + " TAPs already run v") +
+           target;
+}
+
 } // namespace
 
 int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
@@ -224,15 +260,32 @@ int OnFirmwareUpdate(batch_context& ctx, const std::filesystem::path* path)
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();
+    const std::string target = ctx.target_version;
+    ctx.planner = [c, units_themselves, target](CHubDevice& unit, zt_hub&, job_findings& f) {
+        return firmware_plan(unit, c, units_themselves, target, f);
+    };
+    std::vector<CHubDevice*> as_asked; // every version to change reports the target already
     for (CHubDevice* unit : targets) {
+        const std::vector<int> updated = updated_taps(*unit, c);
+        if (!target.empty() && (units_themselves || !updated.empty()) &&
+            versions_off_target(*unit, c, updated, target).empty()) {
+            as_asked.push_back(unit);
+            continue;
+        }
         firmware_job_args args;
         args.image = image->data;
         args.image_class = c;
         args.limit = (unit->capabilities & cap_signature) ? 0 : image->image_length;
         args.unit_itself = units_themselves;
+        args.target_version = target;
         if (ctx.dispatch(job_kind_firmware, *unit, [unit, env, args] { run_firmware_job(*unit, *env, args); },
                          dispatch_form::unguarded))
-            ctx.outcome_of(*unit)->version_before = firmware_versions(*unit, c, updated_taps(*unit, c));
+            ctx.outcome_of(*unit)->version_before = firmware_versions(*unit, c, updated);
+    }
+    for (CHubDevice* unit : as_asked) {
+        const std::vector<int> updated = updated_taps(*unit, c);
+        ctx.settle_unchanged(*unit, job_kind_firmware, already_text(units_themselves, updated.size(), target));
+        ctx.outcome_of(*unit)->version_before = firmware_versions(*unit, c, updated);
     }
     return ctx.ShowOperationProgress("Updating firmware on selected device(s)", batch_title);
 }

@@ -67,7 +67,8 @@ bool read_versions(zt_hub& hub, CHubDevice& fresh, bool unit_itself)
 }
 
 void verify_job(CHubDevice& unit, const connection_env& env, int image_class, std::vector<int> taps,
-                std::string before, clock::time_point deadline, std::shared_ptr<verify_state> state)
+                std::string before, std::string target, clock::time_point deadline,
+                std::shared_ptr<verify_state> state)
 {
     const bool unit_itself = hub_class(image_class);
     const auto start = clock::now();
@@ -84,7 +85,13 @@ void verify_job(CHubDevice& unit, const connection_env& env, int image_class, st
         if (ensure_login(unit, env) == 200 && read_versions(*unit.hub, *state->fresh, unit_itself)) {
             answered = true;
             state->after = firmware_versions(*state->fresh, image_class, taps);
-            if (state->after != before)
+            // Asked for a version: back with another one, or restarted
+            // with the one it had, it did not take what it was meant to.
+            const std::string off =
+                target.empty() ? std::string() : versions_off_target(*state->fresh, image_class, taps, target);
+            if (!off.empty() && (state->after != before || went_down))
+                return finish_job(unit, env, false, "installed " + off + ", expected v" + target);
+            if (state->after != before || (!target.empty() && off.empty()))
                 return finish_job(unit, env, true);
             // Images carry no version: the same one may have been installed
             // again. Say what was seen.
@@ -127,6 +134,33 @@ std::vector<int> updated_taps(const CHubDevice& unit, int image_class)
     return out;
 }
 
+std::string installed_version(const CHubDevice& unit, int image_class, int tap)
+{
+    if (tap < 0)
+        return text(unit.net_version);
+    for (const auto& t : unit.taps)
+        if (t->index == tap)
+            return image_class == class_rail_module_fpga ? std::to_string(t->fpga_timestamp) : text(t->version);
+    return {};
+}
+
+std::string versions_off_target(const CHubDevice& unit, int image_class, const std::vector<int>& taps,
+                                const std::string& target)
+{
+    if (hub_class(image_class))
+        return installed_version(unit, image_class) == target ? std::string() : "v" + text(unit.net_version);
+    std::string out;
+    for (int index : taps) {
+        const std::string version = installed_version(unit, image_class, index);
+        if (version == target)
+            continue;
+        for (const auto& t : unit.taps)
+            if (t->index == index)
+                out += (out.empty() ? "" : ", ") + t->label + " v" + version;
+    }
+    return out;
+}
+
 std::string firmware_versions(const CHubDevice& unit, int image_class, const std::vector<int>& taps)
 {
     if (hub_class(image_class))
@@ -144,15 +178,16 @@ std::string firmware_versions(const CHubDevice& unit, int image_class, const std
 
 int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout)
 {
-    if (!ctx.manager.busy().empty())
+    if (!ctx.manager.busy().empty() || ctx.dry_run)
         return 2;
     const int image_class = ctx.file().image_class;
+    const std::string target = ctx.target_version;
     const auto deadline = clock::now() + timeout;
     const connection_env* env = &ctx.env();
     std::vector<std::pair<CHubDevice*, std::shared_ptr<verify_state>>> checked;
     ctx.clear_cancels();
     for (const batch_outcome& o : std::vector<batch_outcome>(ctx.outcomes())) {
-        if (o.kind != job_kind_firmware || o.result != job_succeeded)
+        if (o.kind != job_kind_firmware || o.result != job_succeeded || o.found.unchanged)
             continue;
         CHubDevice* unit = o.unit;
         auto state = std::make_shared<verify_state>();
@@ -161,8 +196,8 @@ int verify_firmware(batch_context& ctx, std::chrono::milliseconds timeout)
         std::string before = firmware_versions(*unit, image_class, taps);
         if (ctx.dispatch_follow_up(
                 job_kind_verify, *unit,
-                [unit, env, image_class, taps, before, deadline, state] {
-                    verify_job(*unit, *env, image_class, taps, before, deadline, state);
+                [unit, env, image_class, taps, before, target, deadline, state] {
+                    verify_job(*unit, *env, image_class, taps, before, target, deadline, state);
                 },
                 [state](batch_outcome& o) { o.version_after = state->after; }))
             checked.emplace_back(unit, state);

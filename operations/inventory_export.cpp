@@ -47,6 +47,38 @@ void write_rows(json_writer& w, const std::vector<details_row>& rows)
     w.end_array();
 }
 
+void text_or_null(json_writer& w, const char* key, const std::string& text)
+{
+    w.key(key);
+    if (text.empty())
+        w.null();
+    else
+        w.value(text);
+}
+
+std::string version_text(const version_triple& v)
+{
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build);
+}
+
+// The security problems as words a script can match.
+void write_problems(json_writer& w, std::uint32_t problems)
+{
+    static constexpr struct {
+        std::uint32_t bit;
+        const char* word;
+    } words[] = {{problem_unencrypted, "unencrypted"},
+                 {problem_invalid, "invalid"},
+                 {problem_untrusted, "untrusted"},
+                 {problem_identity, "identity"}};
+    w.key("problems");
+    w.begin_array();
+    for (const auto& p : words)
+        if (problems & p.bit)
+            w.value(p.word);
+    w.end_array();
+}
+
 void write_unit(json_writer& w, const CHubDevice& u)
 {
     w.key("address"), w.value(u.address_string());
@@ -55,6 +87,13 @@ void write_unit(json_writer& w, const CHubDevice& u)
     w.key("product_class"), w.value(product_class_name(u.product_class));
     w.key("protocol"), w.value(protocol_of(u));
     w.key("result"), w.value("ok");
+    w.key("error"), w.null();
+    text_or_null(w, "serial", u.serial);
+    text_or_null(w, "mac", u.mac == unknown_mac ? std::string() : mac_text(u.mac));
+    w.key("firmware_version"), w.value(version_text(u.net_version));
+    w.key("description"), w.value(u.description);
+    // Read under the unit's lock; the record stays const.
+    write_problems(w, unit_security_problems(const_cast<CHubDevice&>(u)));
     std::vector<details_row> rows;
     unit_details_rows(u, rows);
     write_rows(w, rows);
@@ -64,7 +103,13 @@ void write_unit(json_writer& w, const CHubDevice& u)
         w.begin_object();
         w.key("label"), w.value(tap->label);
         w.key("tap_class"), w.value(tap_class_name(tap->tap_class));
+        w.key("class"), w.value(tap_class_name(tap->tap_class));
         w.key("product_class"), w.value(product_class_name(tap->product_class));
+        text_or_null(w, "serial", (tap->detail_rows & row_serial) ? tap->serial : std::string());
+        w.key("bus"), w.value(tap->bus);
+        w.key("bus_address"), w.value(tap->bus_address);
+        text_or_null(w, "firmware_version",
+                     (tap->detail_rows & row_firmware) ? version_text(tap->version) : std::string());
         rows.clear();
         tap_details_rows(*tap, rows);
         write_rows(w, rows);
@@ -86,6 +131,11 @@ void write_dropped(json_writer& w, const inventory_dropped& d)
         w.null();
     w.key("result"), w.value(d.result);
     w.key("error"), w.value(d.error);
+    text_or_null(w, "serial", d.serial);
+    w.key("mac"), w.null();
+    w.key("firmware_version"), w.null();
+    w.key("description"), w.null();
+    write_problems(w, d.problems);
     w.key("details"), w.begin_array(), w.end_array();
     w.key("taps"), w.begin_array(), w.end_array();
 }
@@ -127,6 +177,7 @@ std::string inventory_json(const std::vector<const CHubDevice*>& units, const st
 
     json_writer w;
     w.begin_object();
+    w.key("schema"), w.value(inventory_schema);
     w.key("units");
     w.begin_array();
     for (const entry& e : all) {

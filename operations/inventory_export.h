@@ -3,6 +3,7 @@
 // their details rows, as JSON (what talvorctl --json show prints) or as
 // CSV, a row per unit and per TAP; and "Export Inventory ...", which saves
 // either to a file.
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,10 +23,19 @@ struct inventory_dropped {
     int protocol = 0;   // protocol_http, protocol_wss, 0 when not known
     std::string result; // "failed", "duplicate" or "cancelled"
     std::string error;
+    std::string serial;         // empty when never read
+    std::uint32_t problems = 0; // the security problems refused, when that is why
 };
 
-// {"units": [...]} in address order (at one address the refreshed unit
-// first), then a newline.
+// The version of the document below: a script may rely on every key it
+// names (doc/json.md); a key is only ever added without a new version.
+inline constexpr int inventory_schema = 1;
+
+// {"schema": 1, "units": [...]} in address order (at one address the
+// refreshed unit first), then a newline. Each unit has keyed fields
+// (serial, mac, firmware_version, problems, ...; each TAP's class, serial,
+// bus address and firmware version) beside its details rows as the tree
+// shows them.
 std::string inventory_json(const std::vector<const CHubDevice*>& units,
                            const std::vector<inventory_dropped>& dropped = {});
 

@@ -23,8 +23,45 @@ struct shared_secret {
     std::string_view view() const { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }
 };
 
-void password_job(CHubDevice& unit, const connection_env& env, const shared_secret& password)
+constexpr const char* already_text = "the new password logs in already";
+
+// Whether `password` logs in to the unit, tried on a session of its own so
+// that the unit's session keeps the key it has: 1 it does, 0 refused, -1
+// not known (no answer, or a security problem its session did not accept).
+int logs_in_with(CHubDevice& unit, const connection_env& env, std::string_view password)
 {
+    std::unique_ptr<zt_hub> hub;
+    try {
+        auto session = conn_sess::create(unit.address, std::string(user_agent_text));
+        if (env.step_limit.count() > 0)
+            session->set_step_limit(env.step_limit);
+        begin_probe(unit, session); // a cancel reaches this session too
+        hub = env.factory(std::move(session), env.settings->tls_checks.load()).hub;
+    } catch (const std::exception&) {
+    }
+    int result = -1;
+    if (hub) {
+        if (unit.hub)
+            hub->accepted_problems |= unit.hub->accepted_problems;
+        if (hub->get_challenge(nullptr) == 0 && hub->derive_key(password) == 0) {
+            const int status = hub->login(nullptr);
+            result = status == 200 ? 1 : status == 403 ? 0 : -1;
+            if (status == 200)
+                hub->logout();
+        }
+    }
+    end_probe(unit);
+    return result;
+}
+
+void password_job(CHubDevice& unit, const connection_env& env, const shared_secret& password, bool check_first,
+                  job_findings& f)
+{
+    // A unit that already takes the new password has nothing to change.
+    if (check_first && logs_in_with(unit, env, password.view()) == 1) {
+        f.unchanged = true;
+        return finish_job(unit, env, true, already_text);
+    }
     if (ensure_login(unit, env) != 200)
         return finish_job(unit, env, false, login_failure_reason(unit));
     zt_hub& hub = *unit.hub;
@@ -95,10 +132,19 @@ int OnChangePassword(batch_context& ctx)
         return 0;
     ctx.clear_cancels();
     const connection_env* env = &ctx.env();
+    ctx.planner = [env, password](CHubDevice& unit, zt_hub&, job_findings& f) {
+        f.unchanged = logs_in_with(unit, *env, password->view()) == 1;
+        f.would_change = !f.unchanged;
+        f.plan = f.unchanged ? already_text : "would change the administrator password";
+        return std::string();
+    };
+    const bool check_first = ctx.password_check_first;
     group.for_each_selected([&](CHubDevice& unit) {
         CHubDevice* u = &unit;
-        ctx.dispatch(job_kind_password, unit, [u, env, password] { password_job(*u, *env, *password); },
-                     dispatch_form::unguarded);
+        ctx.dispatch_finding(
+            job_kind_password, unit,
+            [u, env, password, check_first](job_findings& f) { password_job(*u, *env, *password, check_first, f); },
+            dispatch_form::unguarded);
     });
     return ctx.ShowOperationProgress("Changing the administrator password on selected device(s)", title);
 }

@@ -100,6 +100,20 @@ int OnRestart(batch_context& ctx)
     if (!ctx.ConfirmParanoid("Restart selected devices", restart_title, scope, footer.empty() ? nullptr : &footer))
         return 0;
     ctx.clear_cancels();
+    ctx.planner = [selected_class, code](CHubDevice& u, zt_hub&, job_findings& f) -> std::string {
+        f.would_change = true;
+        if (hub_class(selected_class)) {
+            if (selected_class != u.product_class)
+                return "not a unit of the selected class";
+            f.plan = code == restart_unit_and_taps ? "would restart the unit with its TAPs" : "would restart the unit";
+            return {};
+        }
+        int taps = 0;
+        for (const auto& t : u.taps)
+            taps += t->selected ? 1 : 0;
+        f.plan = "would restart the TAPs of the unit (" + std::to_string(taps) + " selected)";
+        return {};
+    };
 
     const connection_env* env = &ctx.env();
     auto dispatch = [&](CHubDevice& unit) {

@@ -16,6 +16,11 @@ int OnEraseSdCard(batch_context& ctx)
     if (!ctx.ConfirmParanoid("Erase SD-Card on selected devices", title, scope, nullptr))
         return 0;
     ctx.clear_cancels();
+    ctx.planner = [](CHubDevice& u, zt_hub&, job_findings& f) {
+        f.would_change = true;
+        f.plan = "would erase the SD card (" + std::to_string(u.sd_card_gb) + " GB)";
+        return std::string();
+    };
     const connection_env* env = &ctx.env();
     ctx.manager.group().for_each_selected_with(cap_sdcard, [&](CHubDevice& unit) {
         CHubDevice* u = &unit;

@@ -174,8 +174,9 @@ void unit_manager::on_discovery_done(message_reply& reply)
 
 int unit_manager::ask_password(const login_prompt& unit, byte_vector& out)
 {
-    std::optional<std::string> typed =
-        ui_.ask_password(password_prompt_request(unit.label, unit.address, unit.refused));
+    password_request request = password_prompt_request(unit.label, unit.address, unit.refused);
+    request.serial = unit.serial;
+    std::optional<std::string> typed = ui_.ask_password(request);
     if (!typed)
         return 0;
     byte_vector bytes = password_bytes(*typed);

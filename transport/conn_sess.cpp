@@ -118,6 +118,11 @@ bool conn_sess::wait_cancel(int ms)
     return !impl_->cancel_changed.wait_for(g, limit, [this] { return impl_->cancel.load(); });
 }
 
+void conn_sess::set_step_limit(std::chrono::milliseconds limit)
+{
+    impl_->timeouts = {limit, limit, limit};
+}
+
 std::optional<std::string> conn_sess::cookie(std::string_view name) const
 {
     std::lock_guard g(impl_->lock);

@@ -85,6 +85,10 @@ public:
     // Waits up to `ms`; true when the time passed without cancellation.
     bool wait_cancel(int ms);
 
+    // One limit for each of those waits instead of the platform's (a run's
+    // --timeout); set before the session is first used.
+    void set_step_limit(std::chrono::milliseconds limit);
+
     // Cookies by lower-cased name.
     std::optional<std::string> cookie(std::string_view name) const;
     // Parses one Set-Cookie value and stores it (a value without '=' is ignored).

@@ -86,6 +86,17 @@ TEST_F(TalvorctlRun, EachCommandMakesItsCallOnTheUnit)
     for (const row& r : rows) {
         SCOPED_TRACE(r.args);
         const std::size_t before = fleet_->events("w").size();
+        if (!r.event.empty()) {
+            // A dry run logs in and reads, says what it would do, and
+            // sends nothing that changes the unit.
+            const run_result dry = run(common + "--json --dry-run " + r.args + " 127.8.10.1");
+            EXPECT_EQ(dry.exit_code, 0) << dry.out << dry.err;
+            const unit_view unit = units_of(dry.out)["127.8.10.1"];
+            EXPECT_EQ(unit.plan.rfind("would ", 0), 0u) << dry.out;
+            EXPECT_EQ(unit.would_change + unit.changed, "truefalse") << dry.out;
+            expect_documented(dry.out, "batch");
+            EXPECT_TRUE(actions(*fleet_, "w", before).empty()) << actions(*fleet_, "w", before).front().kind;
+        }
         const run_result result = run(common + r.args + " 127.8.10.1");
         EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
         const auto done = actions(*fleet_, "w", before);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,11 +57,11 @@ protected:
 
     // Runs talvorctl with no terminal on stdin, a settings store and a
     // batch log folder of its own.
-    run_result run(const std::string& args)
+    run_result run(const std::string& args, const std::string& input = "/dev/null")
     {
         const std::string cmd = "cd '" + dir_.string() + "' && XDG_CONFIG_HOME='" + (dir_ / "config").string() +
                                 "' XDG_STATE_HOME='" + (dir_ / "state").string() + "' timeout 120 '" TALVORCTL_PATH
-                                "' " + args + " </dev/null >out.txt 2>err.txt";
+                                "' " + args + " <'" + input + "' >out.txt 2>err.txt";
         const int status = std::system(cmd.c_str());
         run_result r;
         r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -113,6 +114,7 @@ inline std::string unescape(const std::string& raw)
 // The units of a --json run by address: result, protocol, error, details.
 struct unit_view {
     std::string result, protocol, error, reason, label, version_before, version_after;
+    std::string status, plan, changed, would_change; // the flags as "true" or "false"
     std::map<std::string, std::string> details;
     int taps = 0;
 };
@@ -136,6 +138,15 @@ inline std::map<std::string, unit_view> units_of(const std::string& json)
         v.label = p->get_string(p->find(u, "label"));
         v.version_before = p->get_string(p->find(u, "version_before"));
         v.version_after = p->get_string(p->find(u, "version_after"));
+        v.status = p->get_string(p->find(u, "status"));
+        v.plan = p->get_string(p->find(u, "plan"));
+        const auto flag = [&](const char* key) {
+            const std::size_t t = p->find(u, key);
+            return p->is(t, json_type::primitive) ? p->text.substr(p->tokens[t].start, p->tokens[t].end - p->tokens[t].start)
+                                                  : std::string();
+        };
+        v.changed = flag("changed");
+        v.would_change = flag("would_change");
         const std::size_t details = p->find(u, "details");
         std::size_t row = details + 1;
         for (int k = 0; p->is(details, json_type::array) && k < p->tokens[details].size; ++k, row = p->skip(row))
@@ -145,6 +156,37 @@ inline std::map<std::string, unit_view> units_of(const std::string& json)
         out[p->get_string(p->find(u, "address"))] = v;
     }
     return out;
+}
+
+// The keys doc/json.md lists in its tables under the headings that start
+// with "## " + `section`.
+inline std::set<std::string> documented_keys(const std::string& section)
+{
+    std::ifstream doc(TALVOR_SOURCE_DIR "/doc/json.md");
+    std::set<std::string> keys;
+    bool inside = false;
+    for (std::string line; std::getline(doc, line);) {
+        if (line.rfind("## ", 0) == 0)
+            inside = line.rfind("## " + section, 0) == 0;
+        else if (inside && line.rfind("| `", 0) == 0)
+            keys.insert(line.substr(3, line.find('`', 3) - 3));
+    }
+    return keys;
+}
+
+// A --json document holds "schema": 1, and every key in it, at any depth,
+// is one doc/json.md lists for it.
+inline void expect_documented(const std::string& json, const std::string& section)
+{
+    auto p = json_parser::from(json);
+    ASSERT_TRUE(p) << json;
+    EXPECT_EQ(p->get_number(p->find(json_parser::root, "schema")), 1.0) << json;
+    const std::set<std::string> keys = documented_keys(section);
+    ASSERT_FALSE(keys.empty()) << section;
+    for (std::size_t t = 1; t < p->end(); ++t)
+        if (p->is(t, json_type::string) && p->tokens[t].size == 1) { // a key: its value is its one child
+            EXPECT_TRUE(keys.count(p->get_string(t, 1))) << section << ": \"" << p->get_string(t, 1) << "\" is not in doc/json.md";
+        }
 }
 
 } // namespace talvorctl_test

@@ -115,6 +115,19 @@ TEST_F(TalvorctlRun, VerifyTellsAnInstalledVersionFromAnUnchangedOne)
     EXPECT_EQ(kept.result, "ok") << r.out;
     EXPECT_EQ(kept.reason, "version unchanged at 0.64.2, the unit restarted");
     EXPECT_EQ(kept.version_after, "0.64.2");
+
+    // Named, the version makes a second run change only what is not on it.
+    const run_result again = run(common + "--json firmware hub.bin --target-version v0.65.0 --verify --verify-timeout 30" +
+                                 addresses("127.8.21.", 2));
+    EXPECT_EQ(again.exit_code, 1) << again.out << again.err;
+    units = units_of(again.out);
+    EXPECT_EQ(units["127.8.21.1"].status + ": " + units["127.8.21.1"].reason, "unchanged: already runs v0.65.0");
+    EXPECT_EQ(units["127.8.21.2"].status + ": " + units["127.8.21.2"].reason,
+              "failed: installed v0.64.2, expected v0.65.0");
+    int uploads = 0;
+    for (const auto& e : fleet_->events("v1"))
+        uploads += e.kind == "install";
+    EXPECT_EQ(uploads, 1);
 }
 
 TEST_F(TalvorctlRun, ParallelKeepsAtMostThatManyUnitsAtWork)

@@ -15,6 +15,7 @@ TEST_F(TalvorctlRun, JsonListsEveryUnitOfBothProtocolsWithFailuresAndDuplicates)
     auto r = run("--json --password-file password --accept-insecure --tls-checks standard show 127.8.0.1 "
                  "127.8.0.2 127.8.0.3 127.8.0.4");
     EXPECT_EQ(r.exit_code, 1) << r.err; // one unit failed
+    expect_documented(r.out, "show");
     auto units = units_of(r.out);
     ASSERT_EQ(units.size(), 4u) << r.out;
 
