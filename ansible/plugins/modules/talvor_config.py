@@ -31,7 +31,8 @@ attributes:
   diff_mode:
     support: full
     details:
-      - With I(src), one diff per unit that differs, over the keys that differ (C(CATEGORY/PATH = VALUE)).
+      - "With I(src), one diff per unit that differs, a line per key that differs, C(CATEGORY: /JSON/POINTER = VALUE)
+        (the category when the unit names it; the value as JSON text)."
   platform:
     platforms: posix
 options:
@@ -111,8 +112,8 @@ units:
       description: With I(backup_folder), the backup file written for the unit.
       type: str
     differences:
-      description: With I(src), the keys that differ, each with C(category), C(path) and the C(unit)'s and the
-        C(file)'s values.
+      description: With I(src), the keys that differ, each with C(category) (null when the unit does not say), C(path)
+        (a JSON Pointer) and the C(unit)'s and the C(file)'s values as JSON text (null when one lacks the key).
       type: list
       elements: dict
 backup_files:
@@ -154,16 +155,19 @@ from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
 
 
 def shown_value(value):
-    """A key's value as one line: strings as they are, the rest as JSON."""
+    """A key's value as talvorctl gives it, JSON text; anything else as JSON."""
     return value if isinstance(value, str) else json.dumps(value, sort_keys=True)
 
 
 def unit_diff(unit):
     """The diff of one unit: its keys as they are (before) and as the file
-    has them (after), one CATEGORY/PATH = VALUE line each."""
+    has them (after), one line each: the key's JSON Pointer (after its
+    category, when the unit says which) = its value as JSON text."""
     before, after = [], []
     for d in unit.get('differences') or []:
-        key = '%s/%s' % (d.get('category'), d.get('path'))
+        key = d.get('path') or ''
+        if d.get('category'):
+            key = '%s: %s' % (d.get('category'), key)
         if d.get('unit') is not None:
             before.append('%s = %s\n' % (key, shown_value(d.get('unit'))))
         if d.get('file') is not None:

@@ -13,8 +13,9 @@ version_added: 0.1.0
 description:
   - Changes the administrator password of the site's units with C(talvorctl set-password); a unit counts as done only
     once it has logged in with the new password.
-  - A unit on which I(new_password) already logs in is left alone (C(unchanged)), so a rotation that stopped half way
-    can simply be run again with the same two passwords.
+  - A unit on which I(new_password) already logs in is left alone (C(unchanged)). Units that refuse I(password) fail
+    with C(login refused); after a rotation that stopped half way, give those already rotated I(new_password) in a
+    I(credentials) file, or run again with I(password) set to the new password for them.
   - Both passwords go to C(talvorctl) on its standard input, never in its arguments or environment, and neither
     appears in the task's output.
 author:
