@@ -94,7 +94,14 @@ public:
             fail("the sites did not come up");
         }
     }
-    ~sites() { down(); }
+    ~sites()
+    {
+        down();
+        // The output stays only when something failed.
+        std::error_code ec;
+        if (!failed_)
+            fs::remove(log(), ec);
+    }
     sites(const sites&) = delete;
     sites& operator=(const sites&) = delete;
 
@@ -138,12 +145,14 @@ private:
         fs::remove_all(work_, ec);
     }
     fs::path log() const { return fs::path(work_).parent_path() / (fs::path(work_).filename().string() + ".log"); }
-    [[noreturn]] void fail(const char* what) const
+    [[noreturn]] void fail(const char* what)
     {
+        failed_ = true;
         throw std::runtime_error(std::string(what) + "; its output: " + log().string());
     }
 
     std::string work_;
+    bool failed_ = false;
 };
 
 settings parse(int argc, char** argv)
