@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer (build-asan/), the whole suite under
 # ThreadSanitizer (build-tsan/), every fuzz target for 30 s (build-fuzz/),
 # the short form of the fault soak in the sanitizer builds, and the Windows
-# build with its tests under Wine (scripts/windows.sh, build-win/). One
+# build with its tests under Wine (scripts/windows.sh, build-win/), and the
+# Ansible collection's linters (scripts/ansible_lint.sh). One
 # summary line per stage, logs in the build folders; the
 # exit status is non-zero when any stage failed.
 set -uo pipefail
@@ -35,9 +36,12 @@ for b in build-asan build-tsan; do
     nice -n 19 "$b/bench/soak/soak" --units 32 --rounds 2 --verify-timeout 30
 done
 stage windows build-win/check.log bash scripts/windows.sh
+stage "ansible lint" build/ansible_lint.log \
+  bash -c 'bash scripts/setup.sh pylint pycodestyle yamllint && bash scripts/ansible_lint.sh'
 # The fuzz lines name each target's outcome.
 grep '^fuzz ' build-fuzz/check.log 2>/dev/null
 grep '^windows ' build-win/check.log 2>/dev/null
+grep '^ansible lint ' build/ansible_lint.log 2>/dev/null
 
 printf '%s\n' "${summary[@]}"
 exit "$failed"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, only the packages this project needs that are missing:
-# those of the build and the test suite, and with --checks also clang for
-# scripts/fuzz.sh and scripts/check.sh (CI and the two commands need none of
-# those). Safe to run again: with everything present it changes nothing.
+# those of the build and the test suite, and those named as arguments
+# (scripts/check.sh and scripts/fuzz.sh ask for clang and the linters so: CI
+# and the two commands need none of them). --checks stands for clang and its
+# sanitizer runtimes. Safe to run again: with everything present it changes
+# nothing.
 set -euo pipefail
 
 packages=(
@@ -11,10 +13,14 @@ packages=(
   xvfb xauth fonts-dejavu-core iproute2 openssl curl ccache
   dpkg-dev file  # the Debian package: cpack finds its library dependencies with these
   lintian desktop-file-utils appstream  # the package test runs Debian's and freedesktop.org's checks
+  ansible-core openssh-server  # the collection's run across sites over SSH
 )
-if [ "${1:-}" = "--checks" ]; then
-  packages+=(clang libclang-rt-14-dev)  # scripts/fuzz.sh and check.sh: libFuzzer and its sanitizers
-fi
+extra=()
+for a in "$@"; do
+  # --checks: clang and libFuzzer with its sanitizers, for fuzz.sh and check.sh
+  if [ "$a" = "--checks" ]; then extra+=(clang libclang-rt-14-dev); else extra+=("$a"); fi
+done
+packages+=("${extra[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
