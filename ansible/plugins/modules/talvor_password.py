@@ -13,9 +13,9 @@ version_added: 0.1.0
 description:
   - Changes the administrator password of the site's units with C(talvorctl set-password); a unit counts as done only
     once it has logged in with the new password.
-  - A unit on which I(new_password) already logs in is left alone (C(unchanged)). Units that refuse I(password) fail
-    with C(login refused); after a rotation that stopped half way, give those already rotated I(new_password) in a
-    I(credentials) file, or run again with I(password) set to the new password for them.
+  - A unit on which I(new_password) already logs in is left alone (C(unchanged)); a unit that refuses I(password) is
+    offered I(new_password) once, so the same task run again after a rotation that stopped half way changes only the
+    units still on I(password). A unit that refuses both fails with C(login refused).
   - Both passwords go to C(talvorctl) on its standard input, never in its arguments or environment, and neither
     appears in the task's output.
 author:
