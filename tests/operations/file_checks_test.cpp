@@ -73,8 +73,11 @@ TEST(file_checks, places_to_read_and_write)
     // The checks leave nothing behind and change nothing.
     EXPECT_FALSE(fs::exists(dir / "new.txt"));
     EXPECT_TRUE(fs::is_empty(dir / "folder"));
-    std::ifstream kept(dir / "kept.txt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
+    {
+        // Closed before the folder goes: Windows removes no open file.
+        std::ifstream kept(dir / "kept.txt");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
+    }
     fs::remove_all(dir);
 }
 
