@@ -30,49 +30,49 @@ bool mentions(std::span<const std::uint8_t> bytes, std::string_view text)
 // A passphrase is never asked for: the units take keys without one.
 int no_passphrase(char*, int, int, void*) { return -1; }
 
+// Whether the bytes hold one object of the kind, read as PEM (text that
+// has a BEGIN line) or as DER spanning the whole file.
+template <class T>
+bool holds(std::span<const std::uint8_t> bytes, T* (*pem)(BIO*, T**, pem_password_cb*, void*),
+           T* (*der)(T**, const unsigned char**, long), void (*release)(T*))
+{
+    T* object = nullptr;
+    if (mentions(bytes, "-----BEGIN ")) {
+        auto bio = memory_bio(bytes);
+        object = bio ? pem(bio.get(), nullptr, no_passphrase, nullptr) : nullptr;
+    } else {
+        const unsigned char* p = bytes.data();
+        object = der(nullptr, &p, static_cast<long>(bytes.size()));
+        if (object && p != bytes.data() + bytes.size()) {
+            release(object);
+            object = nullptr;
+        }
+    }
+    const bool ok = object != nullptr;
+    if (object)
+        release(object);
+    ERR_clear_error();
+    return ok;
+}
+
 } // namespace
 
 std::string certificate_file_problem(std::span<const std::uint8_t> bytes)
 {
     if (bytes.empty())
         return "empty";
-    bool ok = false;
-    if (mentions(bytes, "-----BEGIN ")) {
-        auto bio = memory_bio(bytes);
-        X509* cert = bio ? PEM_read_bio_X509(bio.get(), nullptr, no_passphrase, nullptr) : nullptr;
-        ok = cert != nullptr;
-        X509_free(cert);
-    } else {
-        // DER: one certificate that spans the whole file.
-        const unsigned char* p = bytes.data();
-        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()));
-        ok = cert && p == bytes.data() + bytes.size();
-        X509_free(cert);
-    }
-    ERR_clear_error();
-    return ok ? "" : "not a PEM or DER X.509 certificate";
+    return holds<X509>(bytes, PEM_read_bio_X509, d2i_X509, X509_free) ? "" : "not a PEM or DER X.509 certificate";
 }
 
 std::string key_file_problem(std::span<const std::uint8_t> bytes)
 {
     if (bytes.empty())
         return "empty";
-    bool ok = false;
-    if (mentions(bytes, "-----BEGIN ")) {
-        if (mentions(bytes, "ENCRYPTED"))
-            return "an encrypted private key: the units take keys without a passphrase";
-        auto bio = memory_bio(bytes);
-        EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, no_passphrase, nullptr) : nullptr;
-        ok = key != nullptr;
-        EVP_PKEY_free(key);
-    } else {
-        const unsigned char* p = bytes.data();
-        EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(bytes.size()));
-        ok = key && p == bytes.data() + bytes.size();
-        EVP_PKEY_free(key);
-    }
-    ERR_clear_error();
-    return ok ? "" : "not a PEM or DER private key";
+    if (mentions(bytes, "-----BEGIN ") && mentions(bytes, "ENCRYPTED"))
+        return "an encrypted private key: the units take keys without a passphrase";
+    return holds<EVP_PKEY>(bytes, PEM_read_bio_PrivateKey, d2i_AutoPrivateKey, EVP_PKEY_free)
+               ? ""
+               : "not a PEM or DER private key";
 }
 
 } // namespace talvor
