@@ -169,7 +169,9 @@ qt() (
   local prefix=$deps/qt
   if [ -f "$prefix/bin/Qt6Widgets.dll" ] && [ -f "$prefix/plugins/platforms/qwindows.dll" ]; then
     echo "already built in $prefix"
-    return 0
+    # The installer carries the licence texts of this source.
+    compgen -G "$deps/qt-src/qt6-base-*/LICENSES" >/dev/null || debian_source qt6-base "$deps/qt-src"
+    return
   fi
   local build=$deps/qt-build
   # A build cut short goes on where it stopped.

@@ -12,7 +12,17 @@ wine=/usr/lib/wine/wine64
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dir="$WINEPREFIX/drive_c/Program Files/Talvor Manager"
-shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Talvor Manager.lnk"
+# The all-users Start menu on Windows; Wine's msiexec puts a per-machine
+# package's shortcut into the user's Start menu: either one counts.
+start_menus=("$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+             "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs")
+shortcut_found() {
+  local m
+  for m in "${start_menus[@]}"; do
+    [ -f "$m/Talvor Manager.lnk" ] && { echo "$m/Talvor Manager.lnk"; return 0; }
+  done
+  return 1
+}
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
 fail() {
@@ -37,8 +47,8 @@ bash scripts/windows_msi.sh "$build" "$work/earlier.msi" 0.0.1 >/dev/null
 echo "install: msiexec /i $(basename "$msi") /qn over 0.0.1: $(find "$dir" -type f | wc -l) files in C:\\Program Files\\Talvor Manager"
 [ "$(entries)" = "$version Quillon" ] || fail "after the upgrade the entries are: $(entries | tr '\n' ';')"
 echo "install: Apps & features: one entry, Talvor Manager $(entries)"
-[ -f "$shortcut" ] || fail "no Start-menu shortcut"
-echo "install: Start menu: Talvor Manager.lnk"
+shortcut=$(shortcut_found) || fail "no Start-menu shortcut"
+echo "install: Start menu: ${shortcut#"$WINEPREFIX/drive_c/"}"
 (cd "$dir" && find . -type f | sort) >"$work/installed"
 
 # The installed window, started as the shortcut would, on a screen of its own.
@@ -63,6 +73,6 @@ echo "install: the installed talvor-manager.exe started: $shots/installed.png"
 left=$(cd "$dir" 2>/dev/null && find . -type f | sort | comm -12 - "$work/installed" | wc -l || echo 0)
 [ "$left" = 0 ] || fail "$left installed files left after uninstalling"
 [ ! -e "$dir" ] || fail "C:\\Program Files\\Talvor Manager is still there"
-[ ! -e "$shortcut" ] || fail "the Start-menu shortcut is still there"
+! shortcut_found >/dev/null || fail "the Start-menu shortcut is still there"
 [ -z "$(entries)" ] || fail "the Apps & features entry is still there"
 echo "install: msiexec /x /qn: all $(wc -l <"$work/installed") files, the folder, the shortcut and the entry removed"

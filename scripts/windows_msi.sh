@@ -30,7 +30,7 @@ for dll in "$build"/ui/styles/*.dll; do
 done
 
 # Every DLL a program or plugin names comes with it or with Windows.
-system_dlls='^(kernel32|advapi32|user32|gdi32|gdiplus|comdlg32|ole32|oleaut32|shell32|shlwapi|uxtheme|dwmapi|imm32|winmm|version|netapi32|userenv|ws2_32|mswsock|iphlpapi|crypt32|bcrypt|mpr|authz|setupapi|wtsapi32|msvcrt|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|advapi32|user32|gdi32|gdiplus|comdlg32|ole32|oleaut32|shell32|shlwapi|uxtheme|dwmapi|imm32|winmm|version|netapi32|userenv|ws2_32|mswsock|iphlpapi|crypt32|bcrypt|mpr|authz|setupapi|wtsapi32|msvcrt|d3d11|dxgi|d3d9|d2d1|dwrite|dcomp|shcore|rpcrt4|secur32|ntdll|winspool|wintrust|api-ms-win-.*)\.dll$'
 find "$app" -name '*.exe' -o -name '*.dll' | while read -r file; do
   x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p' | while read -r dll; do
     [[ ${dll,,} =~ $system_dlls ]] || [ -f "$app/$dll" ] || {

@@ -54,6 +54,10 @@ QStringList misfits(QWidget& top)
                 shown.push_back(w);
         for (qsizetype i = 0; i < shown.size(); ++i) {
             QWidget& w = *shown[i];
+            // An empty label shows nothing that could be cut.
+            if (const auto* label = qobject_cast<const QLabel*>(&w);
+                label && label->text().isEmpty() && label->pixmap().isNull())
+                continue;
             // Wrapped text needs its height at the width it got.
             const QSize need = w.hasHeightForWidth()
                                    ? QSize(w.minimumSizeHint().width(), w.heightForWidth(w.width()))
