@@ -40,6 +40,13 @@ entries() {
 }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
+# What a run cut short left installed goes first (each build has a product
+# code of its own, so the one to remove is read from its entry).
+for code in $("$wine" reg query "$uninstall" | tr -d '\r' | grep -o '{[0-9A-F-]*}'); do
+  if "$wine" reg query "$uninstall\\$code" /v DisplayName 2>/dev/null | grep -q "Talvor Manager"; then
+    "$wine" msiexec /x "$code" /qn || fail "msiexec /x $code (left from an earlier run) failed"
+  fi
+done
 bash scripts/windows_msi.sh "$build" "$work/earlier.msi" 0.0.1 >/dev/null
 "$wine" msiexec /i "$work/earlier.msi" /qn || fail "msiexec /i of version 0.0.1 failed"
 [ "$(entries)" = "0.0.1 Quillon" ] || fail "after installing 0.0.1 the entries are: $(entries)"
