@@ -9,6 +9,8 @@ __metaclass__ = type
 
 import json
 
+from ansible.module_utils.basic import AnsibleModule
+
 # The version of talvorctl's JSON document this collection reads.
 SCHEMA = 1
 
@@ -43,6 +45,13 @@ READ_VERBS = ('show', 'discover')
 # Unit statuses of a batch that leave the task failed. "skipped" (the unit
 # lacks the command or is of another class) and "duplicate" are warnings.
 FAILED_STATUSES = ('failed', 'cancelled')
+
+
+def batch_module(**options):
+    """The module of a batch command: the common and batch options with
+    `options`, targets required, check mode supported (as a dry run)."""
+    return AnsibleModule(argument_spec=dict(BATCH_ARGS, **options),
+                         required_one_of=REQUIRED_ONE_OF, supports_check_mode=True)
 
 
 def talvorctl_command(module, verb, operands=(), switches=()):

@@ -140,23 +140,17 @@ dry_run:
   type: bool
 '''
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
-    BATCH_ARGS, REQUIRED_ONE_OF, run_batch)
+    batch_module, run_batch)
 
 
 def main():
     """Runs talvorctl firmware with the options asked for."""
-    module = AnsibleModule(
-        argument_spec=dict(
-            BATCH_ARGS,
-            image=dict(type='path', required=True),
-            target_version=dict(type='str'),
-            verify=dict(type='bool', default=False),
-            verify_timeout=dict(type='int'),
-        ),
-        required_one_of=REQUIRED_ONE_OF,
-        supports_check_mode=True,
+    module = batch_module(
+        image=dict(type='path', required=True),
+        target_version=dict(type='str'),
+        verify=dict(type='bool', default=False),
+        verify_timeout=dict(type='int'),
     )
     p = module.params
     switches = []

@@ -93,20 +93,14 @@ dry_run:
   type: bool
 '''
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
-    BATCH_ARGS, REQUIRED_ONE_OF, run_batch)
+    batch_module, run_batch)
 
 
 def main():
     """Runs talvorctl set-password, both passwords on its standard input."""
-    module = AnsibleModule(
-        argument_spec=dict(
-            BATCH_ARGS,
-            new_password=dict(type='str', required=True, no_log=True),
-        ),
-        required_one_of=REQUIRED_ONE_OF,
-        supports_check_mode=True,
+    module = batch_module(
+        new_password=dict(type='str', required=True, no_log=True),
     )
     run_batch(module, 'set-password', switches=['--new-password-stdin'],
               new_password=module.params['new_password'])

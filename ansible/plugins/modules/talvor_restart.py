@@ -93,20 +93,14 @@ dry_run:
   type: bool
 '''
 
-from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillon.talvor.plugins.module_utils.talvorctl import (
-    BATCH_ARGS, REQUIRED_ONE_OF, run_batch)
+    batch_module, run_batch)
 
 
 def main():
     """Runs talvorctl restart, with the TAPs or without."""
-    module = AnsibleModule(
-        argument_spec=dict(
-            BATCH_ARGS,
-            taps=dict(type='bool'),
-        ),
-        required_one_of=REQUIRED_ONE_OF,
-        supports_check_mode=True,
+    module = batch_module(
+        taps=dict(type='bool'),
     )
     taps = module.params['taps']
     switches = [] if taps is None else ['--with-taps' if taps else '--no-taps']
