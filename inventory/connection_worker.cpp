@@ -1,6 +1,10 @@
 #include "inventory/connection_worker.h"
 
 #include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "protocol/zt_hub.h"
 
 namespace talvor {
 
@@ -43,6 +47,19 @@ void begin_probe(CHubDevice& unit, std::shared_ptr<conn_sess> session)
     if (unit.login.cancel_requested)
         session->set_cancel(true);
     unit.login.probing = std::move(session);
+}
+
+probe_result connect_unit(CHubDevice& unit, const connection_env& env)
+{
+    try {
+        auto session = conn_sess::create(unit.address, std::string(user_agent_text));
+        if (env.step_limit.count() > 0)
+            session->set_step_limit(env.step_limit);
+        begin_probe(unit, session);
+        return env.factory(std::move(session), env.settings->tls_checks.load());
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 void end_probe(CHubDevice& unit)

@@ -41,6 +41,11 @@ void install_hub(CHubDevice& unit, std::unique_ptr<zt_hub> hub);
 // `session`; one that came before starts it cancelled.
 void begin_probe(CHubDevice& unit, std::shared_ptr<conn_sess> session);
 void end_probe(CHubDevice& unit);
+// A new session to the unit, with the run's time limit, probed with the
+// running TLS checks: the client, or none when the unit did not answer or
+// answered neither protocol. A cancel reaches the session until the caller
+// calls end_probe.
+probe_result connect_unit(CHubDevice& unit, const connection_env& env);
 // UI thread: cuts every network wait of the unit short, now and for a
 // client made later.
 void cancel_unit(CHubDevice& unit);

@@ -209,16 +209,7 @@ int ensure_login(CHubDevice& unit, const connection_env& env)
     // Step 1: a session and its challenge.
     int r;
     if (!unit.hub) {
-        probe_result made;
-        try {
-            auto session = conn_sess::create(unit.address, std::string(user_agent_text));
-            if (env.step_limit.count() > 0)
-                session->set_step_limit(env.step_limit);
-            begin_probe(unit, session);
-            made = env.factory(std::move(session), env.settings->tls_checks.load());
-        } catch (const std::exception&) {
-            made = probe_result{};
-        }
+        probe_result made = connect_unit(unit, env);
         end_probe(unit);
         if (!made.hub)
             return failed(unit, made.answered ? unit_failure::no_client : unit_failure::no_answer);

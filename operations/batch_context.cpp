@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "operations/batch.h"
+#include "inventory/refresh_job.h"
 #include "transport/sha256.h"
 
 namespace talvor {
@@ -133,7 +134,7 @@ void batch_context::clear_cancels()
 bool job_changes_unit(int kind)
 {
     return kind != job_kind_config_download && kind != job_kind_config_compare && kind != job_kind_verify &&
-           kind != 1;
+           kind != job_kind_refresh;
 }
 
 bool batch_context::dispatch(int kind, CHubDevice& unit, std::function<void()> job, dispatch_form form,

@@ -30,15 +30,7 @@ constexpr const char* already_text = "the new password logs in already";
 // not known (no answer, or a security problem its session did not accept).
 int logs_in_with(CHubDevice& unit, const connection_env& env, std::string_view password)
 {
-    std::unique_ptr<zt_hub> hub;
-    try {
-        auto session = conn_sess::create(unit.address, std::string(user_agent_text));
-        if (env.step_limit.count() > 0)
-            session->set_step_limit(env.step_limit);
-        begin_probe(unit, session); // a cancel reaches this session too
-        hub = env.factory(std::move(session), env.settings->tls_checks.load()).hub;
-    } catch (const std::exception&) {
-    }
+    std::unique_ptr<zt_hub> hub = connect_unit(unit, env).hub;
     int result = -1;
     if (hub) {
         if (unit.hub)
