@@ -8,7 +8,7 @@
 // one-line summary and the core call (or, for a command without a batch,
 // the call on each unit). The parser, --help and the results come from the
 // table; the terminal dialogs answer the core's questions from the
-// switches. Add a line for it to the README's talvorctl section.
+// switches. Add a line for it to doc/talvorctl.md's table of commands.
 #include <atomic>
 #include <optional>
 #include <string>
